@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building, testing and benchmarking need,
+# only those that are missing.  Run as root (or through sudo).
+set -euo pipefail
+
+packages=(
+  # build
+  build-essential cmake ninja-build pkg-config clang-format
+  libgtest-dev libgmock-dev libbenchmark-dev
+  # libraries
+  portaudio19-dev libasound2-dev libasound2-plugins libjack-jackd2-dev libssl-dev
+  # external programs the component starts
+  lame flac
+  # peers for tests and benchmarks
+  sox multimon-ng libfftw3-dev zlib1g-dev nginx tinyproxy dante-server openssh-server
+  openssh-client socat curl python3 alsa-utils pulseaudio procps
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  echo "deps: all ${#packages[@]} packages are installed"
+  exit 0
+fi
+
+echo "deps: installing ${missing[*]}"
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq "${missing[@]}"
