@@ -13,7 +13,7 @@ packages=(
   lame flac
   # peers for tests and benchmarks
   sox multimon-ng libfftw3-dev zlib1g-dev nginx tinyproxy dante-server openssh-server
-  openssh-client socat curl python3 alsa-utils pulseaudio procps
+  openssh-client socat curl python3 alsa-utils pulseaudio procps locales
 )
 
 missing=()

@@ -1,0 +1,121 @@
+// The host services on the component's per-buffer and per-tick paths: the
+// summary line's number formatting, the message loop's post-and-dispatch,
+// and splitting a reply into lines.  Each is measured beside the C library
+// (or kernel) doing the nearest equivalent work in the same run.
+#include <benchmark/benchmark.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <sstream>
+#include <string>
+
+#include "host/application.h"
+#include "host/format.h"
+#include "host/string_list.h"
+
+using namespace velmora::host;
+
+namespace {
+
+TFormatSettings Settings() {
+  TFormatSettings s;
+  s.DecimalSeparator = '.';
+  s.ThousandSeparator = ',';
+  return s;
+}
+
+void BM_Format_Number(benchmark::State& state) {
+  TFormatSettings s = Settings();
+  double v = 1234.214;
+  for (auto _ : state) benchmark::DoNotOptimize(Format("A1= %.2n", {v}, s));
+}
+BENCHMARK(BM_Format_Number);
+
+void BM_Peer_Snprintf_Fixed(benchmark::State& state) {
+  char buf[64];
+  double v = 1234.214;
+  for (auto _ : state) {
+    std::snprintf(buf, sizeof buf, "A1= %.2f", v);
+    benchmark::DoNotOptimize(std::string(buf));
+  }
+}
+BENCHMARK(BM_Peer_Snprintf_Fixed);
+
+void BM_FormatFloat_Pattern(benchmark::State& state) {
+  TFormatSettings s = Settings();
+  double v = 1335.9;
+  for (auto _ : state) benchmark::DoNotOptimize(FormatFloat(" [0 Hz]  ", v, s));
+}
+BENCHMARK(BM_FormatFloat_Pattern);
+
+void BM_Peer_Snprintf_Whole(benchmark::State& state) {
+  char buf[64];
+  double v = 1335.9;
+  for (auto _ : state) {
+    std::snprintf(buf, sizeof buf, " [%.0f Hz]  ", v);
+    benchmark::DoNotOptimize(std::string(buf));
+  }
+}
+BENCHMARK(BM_Peer_Snprintf_Whole);
+
+// One posted message handled by the loop, as each capture buffer is.
+void BM_Loop_PostAndDispatch(benchmark::State& state) {
+  TApplication& app = Application();
+  int64_t handled = 0;
+  HWND w = app.AllocateHWnd([&](TMessage&) { ++handled; });
+  for (auto _ : state) {
+    app.PostMessage(w, 0x3C0, 0, 0);
+    app.ProcessMessages();
+  }
+  app.DeallocateHWnd(w);
+  if (handled != state.iterations()) state.SkipWithError("lost messages");
+}
+BENCHMARK(BM_Loop_PostAndDispatch);
+
+// The floor under any eventfd-driven loop: one write and one read.
+void BM_Peer_EventfdRoundTrip(benchmark::State& state) {
+  int fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  uint64_t v = 1;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(::write(fd, &v, sizeof v));
+    benchmark::DoNotOptimize(::read(fd, &v, sizeof v));
+  }
+  ::close(fd);
+}
+BENCHMARK(BM_Peer_EventfdRoundTrip);
+
+std::string Reply() {
+  std::string text;
+  for (int i = 0; i < 2000; ++i)
+    text += "{\"status\":0,\"id\":\"line " + std::to_string(i) + "\"}\r\n";
+  return text;
+}
+
+void BM_StringList_SetText(benchmark::State& state) {
+  std::string text = Reply();
+  TStringList l;
+  for (auto _ : state) {
+    l.set_Text(text);
+    benchmark::DoNotOptimize(l.Count());
+  }
+  state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(text.size()));
+}
+BENCHMARK(BM_StringList_SetText);
+
+void BM_Peer_GetlineSplit(benchmark::State& state) {
+  std::string text = Reply();
+  for (auto _ : state) {
+    std::istringstream in(text);
+    std::vector<std::string> lines;
+    std::string line;
+    while (std::getline(in, line)) lines.push_back(line);  // leaves the CR: less work
+    benchmark::DoNotOptimize(lines.size());
+  }
+  state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(text.size()));
+}
+BENCHMARK(BM_Peer_GetlineSplit);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,42 @@
+// File names and paths.  The path delimiter is '/'.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace velmora::host {
+
+constexpr char PathDelim = '/';
+
+// ParamStr(0): the full path of the running executable; ParamStr(i): the
+// i-th command-line argument (empty when there is none).
+std::string ParamStr(int index);
+// The number of command-line arguments after the program name.
+int ParamCount();
+
+// The directory part, with its trailing delimiter ("/a/b/c.wav" -> "/a/b/";
+// "c.wav" -> "").
+std::string ExtractFilePath(std::string_view file_name);
+// The directory part without the trailing delimiter ("/a/b/c.wav" -> "/a/b",
+// "/c.wav" -> "/").
+std::string ExtractFileDir(std::string_view file_name);
+// The name after the last delimiter.
+std::string ExtractFileName(std::string_view file_name);
+// From the last dot of the name, the dot included (".mp3"); empty when the
+// name has no dot.
+std::string ExtractFileExt(std::string_view file_name);
+// The name with its extension replaced (or added).
+std::string ChangeFileExt(std::string_view file_name, std::string_view extension);
+// Adds a trailing '/' unless there is one; an empty path stays empty.
+std::string IncludeTrailingPathDelimiter(std::string_view path);
+std::string ExcludeTrailingPathDelimiter(std::string_view path);
+
+// True when the name is an existing file that is not a directory.
+bool FileExists(const std::string& file_name);
+bool DirectoryExists(const std::string& path);
+// Removes a file; false when it cannot be removed.
+bool DeleteFile(const std::string& file_name);
+// The process's current directory (no trailing delimiter).
+std::string GetCurrentDir();
+
+}  // namespace velmora::host
