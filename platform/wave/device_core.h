@@ -1,0 +1,82 @@
+// What input and output devices share: the queue of headers, the header
+// checks, the device thread and the hand-off of notifications.
+//
+// Locking: one mutex per device guards the queue and every header field
+// that the device changes.  The device thread drops it while it waits for
+// sound (Read/Write) and while it notifies, so application calls never wait
+// for the sound card, and no notification is made with the lock held.
+//
+// Order of notifications: buffers completed by the device thread and by
+// reset/stop calls all go through one list that only the device thread
+// empties, so buffers are notified in the order they were completed.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "platform/wave.h"
+#include "platform/wave/notifier.h"
+#include "platform/wave/pcm.h"
+#include "platform/wave/timing.h"
+
+namespace velmora::platform::wave {
+
+class DeviceCore {
+ public:
+  DeviceCore(const DeviceCore&) = delete;
+  DeviceCore& operator=(const DeviceCore&) = delete;
+
+  const PcmFormat& format() const { return format_; }
+
+ protected:
+  DeviceCore(const PcmFormat& format, const Notifier& notifier, uint32_t done_message);
+  virtual ~DeviceCore();
+
+  // Header checks shared by both directions; each takes the lock.
+  // `clear_on_prepare` are flag bits that have no meaning for this direction.
+  MMRESULT PrepareHeader(WAVEHDR* header, uint32_t clear_on_prepare);
+  MMRESULT UnprepareHeader(WAVEHDR* header);
+  // Appends a prepared header to the queue (lock held by the caller).
+  MMRESULT EnqueueLocked(WAVEHDR* header);
+  // Removes the head of the queue, marks it done and lists it for
+  // notification (lock held).
+  void CompleteHeadLocked();
+  // The device thread: notifies what was completed, dropping the lock while
+  // it does.  Returns true when it notified anything.
+  bool NotifyCompletedLocked(std::unique_lock<std::mutex>& lock);
+  // Starts `body` on the device thread / ends it.  Ending sets `closing_`,
+  // interrupts any wait and joins.
+  template <class F>
+  void StartThread(F body) {
+    thread_ = std::thread(body);
+  }
+  void EndThread();
+  bool OnDeviceThread() const { return std::this_thread::get_id() == thread_.get_id(); }
+  void Notify(uint32_t msg, uintptr_t param) const { notifier_.Notify(handle_, msg, param); }
+
+  uintptr_t handle_ = 0;  // the public handle, as notifications carry it
+  PcmFormat format_;
+  Notifier notifier_;
+  uint32_t done_message_;
+
+  std::mutex mutex_;
+  std::condition_variable changed_;  // queue, state or notification list changed
+  Waiter waiter_;                    // cuts the device thread's Read/Write short
+  WAVEHDR* head_ = nullptr;          // the queue, linked through lpNext
+  WAVEHDR* tail_ = nullptr;
+  bool closing_ = false;
+  // Run the hook once the pending notifications have been made (the file
+  // source's end of sound).
+  bool after_notify_pending_ = false;
+  virtual void AfterNotify() {}
+
+ private:
+  std::vector<WAVEHDR*> completed_;  // awaiting notification
+  std::vector<WAVEHDR*> notifying_;  // being notified by the device thread
+  std::thread thread_;
+};
+
+}  // namespace velmora::platform::wave
