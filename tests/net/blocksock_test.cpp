@@ -346,7 +346,15 @@ TEST(BlockSocketSetup, RefusedConnectionHasCodeTextAndErrorEvent) {
 
 TEST(BlockSocketSetup, FailedHandleCreationKeepsOptionsAndReportsItsOwnError) {
   Listener l;
+  TTCPBlockSocket s;
+  StatusLog log;
+  log.Attach(s);
+  bool hook_called = false;
+  s.OnCreateSocket = [&](host::TObject*) { hook_called = true; };
+  s.SetSizeRecvBuffer(12345);
   // Let the next descriptor fail: the soft limit at the lowest free number.
+  // Everything else is made first: with the limit this low, nothing in the
+  // process (sanitizer run-times included) can open a file.
   int probe = ::dup(0);
   ASSERT_GE(probe, 0);
   ::close(probe);
@@ -355,12 +363,6 @@ TEST(BlockSocketSetup, FailedHandleCreationKeepsOptionsAndReportsItsOwnError) {
   rlimit low = saved;
   low.rlim_cur = static_cast<rlim_t>(probe);
   ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
-  TTCPBlockSocket s;
-  StatusLog log;
-  log.Attach(s);
-  bool hook_called = false;
-  s.OnCreateSocket = [&](host::TObject*) { hook_called = true; };
-  s.SetSizeRecvBuffer(12345);
   s.Connect("127.0.0.1", l.port());
   int32_t error = s.LastError();
   ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &saved), 0);
