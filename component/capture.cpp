@@ -6,6 +6,10 @@
 #include <algorithm>
 #include <memory>
 
+#include "component/keys.h"
+#include "component/noise_random.h"
+#include "component/recording.h"
+#include "component/spectrum.h"
 #include "component/unit_state.h"
 #include "host/application.h"
 #include "host/math.h"
@@ -92,7 +96,7 @@ void ClearResults() {
   spektr.y.clear();
 }
 
-int32_t TakeSamples([[maybe_unused]] TDTMF& owner, const WAVEHDR& h) {
+int32_t TakeSamples(TDTMF& owner, const WAVEHDR& h) {
   // A device never reports more than the buffer holds; the bound keeps a
   // faulty count from reading past it.
   const uint32_t count = std::min(h.dwBytesRecorded, h.dwBufferLength);
@@ -106,7 +110,7 @@ int32_t TakeSamples([[maybe_unused]] TDTMF& owner, const WAVEHDR& h) {
     const int32_t magnitude = s < 0 ? -s : s;
     if (magnitude > peak) peak = magnitude;
     y[i] = s;
-    // random-bit step for this sample: bytes[i] & 1 and s (noise random module)
+    noise::RandomStep(owner, bytes[i], s);
   }
   return peak;
 }
@@ -155,10 +159,13 @@ void TDTMF::waveInProc2(host::TMessage& Msg) {
     capture::ClearResults();                                 // step 3
     const int32_t peak = capture::TakeSamples(*this, adr2);  // step 4
     GLVAL = capture::PeakLevel(peak);                        // step 5
-    // step 6-8: calc_spektr(fcntpp), the bin spacing, FFTDTMF (spectrum and keys modules)
-    // step 9-10: appending to the recording, RecordSound (recording module)
-    capture::ReportTone(*this);  // step 11
-    // step 12: Key when signal is not empty (keys module)
+    // step 6-8: the spectrum, its bin spacing, the peaks and the key
+    calc_spektr(fcntpp);
+    FFTDTMF(spectrum::BinSpacing(header.nChannels, header.nSamplesPerSec, outwav.y.size()));
+    recording::AppendBuffer(*this, adr2);  // step 9
+    recording::ReportStopped(*this);       // step 10
+    capture::ReportTone(*this);            // step 11
+    keys::ReportKey(*this);                // step 12
   }
   capture::Requeue();  // step 13
 }

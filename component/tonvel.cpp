@@ -4,6 +4,10 @@
 #include "component/tonvel.h"
 
 #include "component/capture.h"
+#include "component/file_analysis.h"
+#include "component/key_player.h"
+#include "component/recording.h"
+#include "component/sine_generator.h"
 #include "component/unit_state.h"
 #include "host/paths.h"
 #include "host/registry.h"
@@ -65,9 +69,10 @@ TDTMF::TDTMF(host::TComponent* AOwner) : host::TComponent(AOwner) {
 TDTMF::~TDTMF() {
   // Whatever StartRealTime reads: a paused input is open too.
   capture::CloseInput(*this);
-  // key output: reset and closed when Opened (key player module)
-  // sine generator: stopped when GenSinus_Start is True (sine generator module)
-  // an open recording is completed, without TriggerOff (recording module)
+  if (Opened == 1) close_key_output();
+  if (FGenSinus_Start) Set_Signal_Start(false);
+  // Without TriggerOff and without the recognition hand-off.
+  recording::FinishOnDestroy(*this);
   delete timer_ind_;
   timer_ind_ = nullptr;
   delete timer_ind2_;
@@ -112,8 +117,10 @@ void TDTMF::loadwavmp3(const std::string& v) {
     FLoadWavMp3Sharc_path.clear();
     return;
   }
-  // the analysis of the named file, its events and the clearing of the path
-  // follow here (file analysis module)
+  // A hexadecimal list that cannot be analysed raises out of here, and the
+  // path then stays set.
+  file_analysis::LoadFile(*this, v);
+  FLoadWavMp3Sharc_path.clear();
 }
 
 void TDTMF::Set_Signal_Freq(int32_t v) {
@@ -133,8 +140,13 @@ void TDTMF::Set_Signal_Paus(int32_t v) {
 
 void TDTMF::Set_Signal_Start(bool v) {
   FGenSinus_Start = v;
-  // starting (True) or stopping (False) the sine generator's worker follows
-  // here (sine generator module)
+  // The generator exists once per process: a True while it runs and a False
+  // while it is stopped change nothing (a second start would leave a worker
+  // and a device behind).
+  if (v)
+    sine::Start();
+  else
+    sine::Stop();
 }
 
 void TDTMF::set_bits(Tbits v) {

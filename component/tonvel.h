@@ -140,6 +140,12 @@ class TDTMF : public host::TComponent {
   // other message is ignored.
   void Dispatch(host::TMessage& Msg);
 
+  // ---- spectrum and keys (spectrum.cpp, keys.cpp)
+  // Over the levels in outwav.y, bins `step` Hz apart: the spectrum series,
+  // the peaks, the strongest tone and the noise level, then the key decision
+  // (signal) and the summary line (spektr.text).
+  void FFTDTMF(double step);
+
   // ---- timer handlers (ticks.cpp)
   // Every 100 ms: DataOsc and Spektra with the latest results.
   void ind(host::TObject* Sender);

@@ -147,10 +147,13 @@ std::string Format(std::string_view fmt, std::initializer_list<FormatArg> args,
 std::string FormatFloat(std::string_view pattern, long double value);
 std::string FormatFloat(std::string_view pattern, long double value,
                         const TFormatSettings& settings);
+std::string FormatFloat(std::string_view pattern, double value, const TFormatSettings& settings);
+// Declared after the overload above, which it must call: with the order
+// reversed a double would be formatted through the long double path, with
+// 18 significant digits instead of 15.
 inline std::string FormatFloat(std::string_view pattern, double value) {
   return FormatFloat(pattern, value, FormatSettings);
 }
-std::string FormatFloat(std::string_view pattern, double value, const TFormatSettings& settings);
 
 enum class TFloatFormat { ffGeneral, ffExponent, ffFixed, ffNumber, ffCurrency };
 

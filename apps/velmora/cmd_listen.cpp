@@ -1,9 +1,11 @@
 // velmora listen [--input FILE.wav|loopback|default|none] [--fast] [--seconds N]
-//                [--set Name=value]... [--json]
+//                [--set Name=value]... [--keys|--verbose] [--json]
 //
 // Opens the sound input through the tone component and prints what it
-// reports: one line per processed buffer (GetTone) and one per 100 ms tick
-// (DataOsc: the sample count and the smallest and largest sample).
+// reports: one line per processed buffer (GetTone, with --verbose also its
+// summary line), one per recognised key (Key) and one per 100 ms tick
+// (DataOsc: the sample count and the smallest and largest sample).  With
+// --keys only the keys.
 #include <algorithm>
 #include <cstdio>
 #include <memory>
@@ -11,26 +13,12 @@
 
 #include "apps/velmora/command.h"
 #include "apps/velmora/session.h"
+#include "apps/velmora/tone_events.h"
 #include "component/tonvel.h"
+#include "component/unit_state.h"
 
 namespace velmora::app {
 namespace {
-
-void PrintTone(bool json, int32_t asum, double noise_level, double a0, double f0) {
-  if (json) {
-    PrintLine(JsonLine()
-                  .Add("event", "GetTone")
-                  .Add("asum", asum)
-                  .Add("noise_level", noise_level)
-                  .Add("a0", a0)
-                  .Add("f0", f0)
-                  .str());
-  } else {
-    PrintLine("GetTone asum=" + std::to_string(asum) +
-              " noise_level=" + NumberForHumans(noise_level) + " a0=" + NumberForHumans(a0) +
-              " f0=" + NumberForHumans(f0));
-  }
-}
 
 void PrintOsc(bool json, const tonvel::TYSeries& series) {
   const auto& y = series.y;
@@ -55,17 +43,28 @@ int RunListen(const Args& args) {
   if (!args.positional.empty())
     throw UsageError("takes no arguments, not \"" + args.positional[0] + "\" (see --help)");
   const bool json = args.Has("--json");
+  const bool keys_only = args.Has("--keys");
+  const bool verbose = args.Has("--verbose");
+  if (keys_only && verbose) throw UsageError("--keys and --verbose exclude each other");
   const std::optional<int64_t> limit = SecondsLimit(args);
   const InputSource in = ChooseInput(args);
 
   auto dtmf = std::make_unique<tonvel::TDTMF>(nullptr);
   ApplySettings(*dtmf, args);
-  dtmf->GetTone = [json](host::TObject*, int32_t asum, double noise_level, double a0, double f0) {
-    PrintTone(json, asum, noise_level, a0, f0);
-  };
-  dtmf->DataOsc = [json](host::TObject*, const tonvel::TYSeries& series) {
-    PrintOsc(json, series);
-  };
+  if (!keys_only) {
+    // GetTone follows the key decision of the same buffer, so the summary
+    // line read here is that buffer's.
+    dtmf->GetTone = [json, verbose](host::TObject*, int32_t asum, double noise_level, double a0,
+                                    double f0) {
+      PrintTone(json, asum, noise_level, a0, f0);
+      if (verbose) PrintSummary(json, tonvel::spektr.text);
+    };
+    dtmf->DataOsc = [json](host::TObject*, const tonvel::TYSeries& series) {
+      PrintOsc(json, series);
+    };
+  }
+  dtmf->Key = [json](host::TObject*, const std::string& key, double a1, double a2, double f1,
+                     double f2) { PrintKey(json, key, a1, a2, f1, f2); };
 
   const bool have_input = ReportMissingInput("listen");
   const bool until_used_up = have_input && in.IsFile();
@@ -85,22 +84,30 @@ VELMORA_COMMAND(listen) {
   options.push_back(SecondsOption());
   options.push_back(SetOption());
   options.push_back(JsonOption());
+  options.push_back({"--keys", "", "print the recognised keys only"});
+  options.push_back({"--verbose", "", "also print the key-decision summary line of every buffer"});
   return Command{"listen",
-                 "capture sound and print the peak level per buffer and the samples per tick",
+                 "capture sound and print the DTMF keys, the level per buffer and the samples "
+                 "per tick",
                  "velmora listen [--input FILE.wav|loopback|default|none] [--fast] [--seconds N] "
-                 "[--set Name=value]... [--json]",
+                 "[--set Name=value]... [--keys|--verbose] [--json]",
                  options,
                  "Opens the sound input through the tone component (8-bit mono at 44100 Hz, one\n"
                  "2048-byte buffer at a time) and prints a GetTone line for every processed\n"
-                 "buffer (asum: the peak level 0..100; noise_level, a0, f0) and a DataOsc line\n"
-                 "every 100 ms (the buffer's sample count and its smallest and largest sample,\n"
-                 "128 being 0).\n"
+                 "buffer (asum: the peak level 0..100; noise_level, a0, f0: the strongest tone),\n"
+                 "a Key line for every buffer in which a DTMF key is recognised (key, the two\n"
+                 "strongest levels a1, a2 in dB and their frequencies f1, f2 in Hz) and a\n"
+                 "DataOsc line every 100 ms (the buffer's sample count and its smallest and\n"
+                 "largest sample, 128 being 0).  A key held over several buffers is printed\n"
+                 "for each of them.  --keys prints the Key lines only; --verbose adds the\n"
+                 "summary line of every buffer (DTMF(5):  A1= 30.21 [1336 Hz]  A2= ...).\n"
                  "\n"
                  "With a WAV file as input the command ends when the file is used up; --fast\n"
-                 "delivers its buffers as fast as they are processed.  --seconds N ends it\n"
-                 "after N seconds, Ctrl-C at any time.  Without any sound input the command\n"
-                 "says so once on stderr and runs until --seconds pass.  A missing file or one\n"
-                 "that is not a PCM WAV exits with 2.",
+                 "delivers its buffers as fast as they are processed, which makes\n"
+                 "`velmora listen --input FILE.wav --fast --keys` a batch DTMF decoder.\n"
+                 "--seconds N ends it after N seconds, Ctrl-C at any time.  Without any sound\n"
+                 "input the command says so once on stderr and runs until --seconds pass.  A\n"
+                 "missing file or one that is not a PCM WAV exits with 2.",
                  RunListen};
 }
 

@@ -120,6 +120,13 @@ TEST(FormatFloat, PatternLanguage) {
   EXPECT_EQ(FormatFloat("0", -2.5, s), "-3");
   EXPECT_EQ(FormatFloat("0.00", 3.14159, s), "3.14");
   EXPECT_EQ(FormatFloat("0.00", 2.675, s), "2.68");
+  // The form without settings goes through the same double path: a double
+  // rounds on its 15 significant digits (1.005 is 1.00499999999999989...).
+  TFormatSettings saved = FormatSettings;
+  FormatSettings = s;
+  EXPECT_EQ(FormatFloat("0.00", 1.005), "1.01");
+  EXPECT_EQ(FormatFloat("0.00", 1.005, s), "1.01");
+  FormatSettings = saved;
   EXPECT_EQ(FormatFloat("0.00", -0.001, s), "0.00");
   EXPECT_EQ(FormatFloat("#,##0.00", 1234567.891, s), "1,234,567.89");
   EXPECT_EQ(FormatFloat("#,##0.00", 1234567.891, CommaPoint()), "1.234.567,89");
