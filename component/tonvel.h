@@ -12,6 +12,16 @@
 //   capture.cpp    wcard, waveInProc2: the sound input and the per-buffer
 //                  pipeline
 //   ticks.cpp      ind and ind2: the 100 ms and 310 ms timer handlers
+//   spectrum.cpp   calc_spektr, fft and the peaks of FFTDTMF
+//   keys.cpp       the key decision and summary line, FFTDTMF
+//   file_analysis.cpp, wav_reader.cpp, hex_list.cpp
+//                  loadwavmp3: WAV, MP3 and hexadecimal sample lists
+//   key_player.cpp gen_dtmf's sequence, synth_tones, play_samples
+//   sine_generator.cpp
+//                  the tone-and-pause generator and its worker thread
+//   recording.cpp  the sound trigger and WAV recordings
+//   noise_random.cpp
+//                  random bits from the input's noise, calc_stat
 #pragma once
 
 #include <cstdint>
