@@ -8,12 +8,12 @@ packages=(
   build-essential cmake ninja-build pkg-config clang-format
   libgtest-dev libgmock-dev libbenchmark-dev
   # libraries
-  portaudio19-dev libasound2-dev libasound2-plugins libjack-jackd2-dev libssl-dev
+  portaudio19-dev libasound2-dev libjack-jackd2-dev libssl-dev
   # external programs the component starts
   lame flac
   # peers for tests and benchmarks
-  sox multimon-ng libfftw3-dev zlib1g-dev nginx tinyproxy dante-server openssh-server
-  openssh-client socat curl python3 alsa-utils pulseaudio procps locales
+  sox multimon-ng libfftw3-dev zlib1g-dev tinyproxy dante-server openssh-server
+  openssh-client curl python3 procps locales passwd
 )
 
 missing=()

@@ -88,7 +88,7 @@ std::string SoxKey(const TempDir& dir, const Tones& k, int rate, const std::stri
 }
 
 TEST(AnalyzeCommand, WavMp3ListSpectrumAndJson) {
-  if (!HaveProgram("sox")) GTEST_SKIP() << "sox is not installed";
+  if (!HaveProgram("sox")) GTEST_FAIL() << "sox is not installed (make deps installs it)";
   TempDir dir;
   const std::string wav = SoxKey(dir, kKeys[5], 44100, "0.25", "0");
   RunResult r = Velmora({"analyze", wav});
@@ -179,7 +179,8 @@ std::string Collapse(const std::vector<std::string>& keys) {
 }
 
 TEST(ListenKeysConcurrency, BatchDecoderAgreesWithMultimonNg) {
-  if (!HaveProgram("sox") || !HaveProgram("multimon-ng")) GTEST_SKIP() << "sox or multimon-ng";
+  if (!HaveProgram("sox") || !HaveProgram("multimon-ng"))
+    GTEST_FAIL() << "sox or multimon-ng (make deps installs it)";
   TempDir dir;
   // All sixteen keys, then a few repeated with a pause between them, 100 ms
   // of tone and 100 ms of silence each, at 22050 Hz.

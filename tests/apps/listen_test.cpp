@@ -86,7 +86,7 @@ TEST(ListenCommandConcurrency, PrintsTheLevelOfEveryBufferOfAFile) {
 }
 
 TEST(ListenCommandConcurrency, ReadsWhatSoxWrites) {
-  if (!HaveProgram("sox")) GTEST_SKIP() << "sox is not installed";
+  if (!HaveProgram("sox")) GTEST_FAIL() << "sox is not installed (make deps installs it)";
   TempDir dir;
   // Half scale: a peak of about 64 in 8-bit samples, so a level near 50.
   const std::string mono = dir.file("sox8.wav");

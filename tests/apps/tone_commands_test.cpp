@@ -46,7 +46,8 @@ bool HaveSox() {
 }
 
 TEST(ToneCommands, DialWritesBurstsThatMultimonDecodes) {
-  if (!HaveSox() || !HaveProgram("multimon-ng")) GTEST_SKIP() << "sox or multimon-ng missing";
+  if (!HaveSox() || !HaveProgram("multimon-ng"))
+    GTEST_FAIL() << "sox or multimon-ng missing (make deps installs it)";
   TempDir dir;
   const std::string wav = dir.file("dial.wav");
   const RunResult r = Velmora({"dial", "147*0#ad", "--output", wav});
@@ -102,7 +103,7 @@ TEST(ToneCommands, DialSettingsAndFailures) {
 }
 
 TEST(ToneCommands, ToneWritesTheSineGeneratorsSound) {
-  if (!HaveSox()) GTEST_SKIP() << "sox missing";
+  if (!HaveSox()) GTEST_FAIL() << "sox missing (make deps installs it)";
   TempDir dir;
   const std::string wav = dir.file("tone.wav");
   const RunResult r =

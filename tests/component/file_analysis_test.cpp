@@ -83,7 +83,7 @@ class FileAnalysisTest : public ::testing::Test {
 };
 
 TEST_F(FileAnalysisTest, SoxKeysGiveTheirKeyIn16BitFiles) {
-  if (!HaveProgram("sox")) GTEST_SKIP() << "sox is not installed";
+  if (!HaveProgram("sox")) GTEST_FAIL() << "sox is not installed (make deps installs it)";
   struct Format {
     int rate, channels;
   };
@@ -107,7 +107,7 @@ TEST_F(FileAnalysisTest, SoxKeysGiveTheirKeyIn16BitFiles) {
 }
 
 TEST_F(FileAnalysisTest, EightBitFilesAreReadAsEverySecondByteAndGiveNoKey) {
-  if (!HaveProgram("sox")) GTEST_SKIP() << "sox is not installed";
+  if (!HaveProgram("sox")) GTEST_FAIL() << "sox is not installed (make deps installs it)";
   for (int channels : {1, 2}) {
     for (const KeyTones& k : {kKeys[5], kKeys[0], kKeys[15]}) {
       SCOPED_TRACE(std::string("key ") + k.key + ", " + std::to_string(channels) + " channel(s)");
@@ -125,7 +125,7 @@ TEST_F(FileAnalysisTest, EightBitFilesAreReadAsEverySecondByteAndGiveNoKey) {
 }
 
 TEST_F(FileAnalysisTest, ExtensionInAnyCaseAndTheSettingsApply) {
-  if (!HaveProgram("sox")) GTEST_SKIP() << "sox is not installed";
+  if (!HaveProgram("sox")) GTEST_FAIL() << "sox is not installed (make deps installs it)";
   const std::string lower = SoxKey(dir_, kKeys[5], 44100, 16, 1);
   const std::string upper = dir_.file("Tone.WAV");
   fs::copy_file(lower, upper);
@@ -138,7 +138,7 @@ TEST_F(FileAnalysisTest, ExtensionInAnyCaseAndTheSettingsApply) {
 }
 
 TEST_F(FileAnalysisTest, AFailureIsSilentAndRepeatsThePreviousResults) {
-  if (!HaveProgram("sox")) GTEST_SKIP() << "sox is not installed";
+  if (!HaveProgram("sox")) GTEST_FAIL() << "sox is not installed (make deps installs it)";
   ASSERT_EQ(Analyse(SoxKey(dir_, kKeys[5], 44100, 16, 1)), "5");
   const std::pair<double, double> tone = tones_[0];
   const std::vector<double> spectrum = tonvel::spektr.y;
@@ -182,9 +182,11 @@ TEST_F(FileAnalysisTest, NothingHappensWhileLiveProcessingRuns) {
 }
 
 TEST_F(FileAnalysisTest, Mp3IsDecodedFromPluginsBesideTheExecutable) {
-  if (!HaveProgram("sox") || !HaveProgram("lame")) GTEST_SKIP() << "sox or lame is missing";
+  if (!HaveProgram("sox") || !HaveProgram("lame"))
+    GTEST_FAIL() << "sox or lame is missing (make deps installs it)";
   const std::string plugins = tonvel::file_analysis::DecoderDirectory() + "plugins/";
-  if (!host::FileExists(plugins + "lame")) GTEST_SKIP() << "no " << plugins << "lame";
+  if (!host::FileExists(plugins + "lame"))
+    GTEST_FAIL() << "no " << plugins << "lame (the build links it)";
   const std::string name = "key5_" + std::to_string(getpid()) + ".mp3";
   const std::string mp3 = dir_.file(name);
   RunResult r = testing::Run({"lame", "--quiet", SoxKey(dir_, kKeys[5], 44100, 16, 1), mp3});

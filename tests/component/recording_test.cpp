@@ -363,7 +363,7 @@ TEST(RecordingConcurrency, LoudPassageFromTheFileSourceBecomesAWavFileThatSoxRea
   EXPECT_GT(silence_s, 2.0);
   EXPECT_LT(silence_s, 2.3);
 
-  if (!HaveProgram("soxi")) GTEST_SKIP() << "soxi is not installed";
+  if (!HaveProgram("soxi")) GTEST_FAIL() << "soxi is not installed (make deps installs it)";
   const RunResult rate = testing::Run({"soxi", "-r", name});
   const RunResult bits = testing::Run({"soxi", "-b", name});
   const RunResult channels = testing::Run({"soxi", "-c", name});

@@ -52,7 +52,8 @@ class Locales : public ::testing::Test {
     dir_ = nullptr;
   }
   void SetUp() override {
-    if (missing_) GTEST_SKIP() << "localedef or the locale sources are not installed";
+    if (missing_)
+      GTEST_FAIL() << "localedef or the locale sources are not installed (make deps installs it)";
     const char* old = std::getenv("LOCPATH");
     had_locpath_ = old != nullptr;
     if (old) old_locpath_ = old;

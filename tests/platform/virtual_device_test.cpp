@@ -316,7 +316,7 @@ std::string Soxi(const std::string& option, const std::string& path) {
 }
 
 TEST_F(FileSinkConcurrency, WritesAValidWavFileOfWhatWasPlayed) {
-  if (!HaveProgram("soxi")) GTEST_SKIP() << "soxi (sox) is not installed";
+  if (!HaveProgram("soxi")) GTEST_FAIL() << "soxi (sox) is not installed (make deps installs it)";
   std::string path = dir_.file("out.wav");
   ASSERT_TRUE(SetDefaultOutput({DeviceKind::FileSink, path}));
   // Two key bursts, each from its own open of device 0, as the key player does.
