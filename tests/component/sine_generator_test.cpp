@@ -295,7 +295,7 @@ TEST_F(SineGeneratorConcurrency, TheDeviceNeverRunsDry) {
     }
   }
   EXPECT_LE(dry, windows / 4) << "5 ms windows without sound at (ms)" << where << " of "
-                               << samples * 1000 / 44100 << " ms";
+                              << samples * 1000 / 44100 << " ms";
 }
 
 TEST_F(SineGeneratorConcurrency, HundredStartsAndStopsWithFrequencyChanges) {
