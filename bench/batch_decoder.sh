@@ -6,9 +6,11 @@
 # Each decoder reads the sound in its own input format: velmora the capture
 # format of the component (8-bit mono 44100 Hz WAV, which its file source
 # passes through byte for byte), multimon-ng signed 16-bit mono 22050 Hz raw
-# samples.  The figure is seconds of audio per second of processor time
-# (user + system, all threads), and the key sequences must agree once the
-# repeats of a key held over several buffers are collapsed.
+# samples; both are made by sox, whose time is shown apart.  velmora also
+# decodes the 16-bit 22050 Hz recording itself (its file source converts).
+# The figure is seconds of audio per second of processor time (user +
+# system, all threads), and the key sequences must agree once the repeats
+# of a key held over several buffers are collapsed.
 #
 # Usage: bench/batch_decoder.sh [path/to/velmora] [minutes]
 set -euo pipefail
@@ -42,9 +44,6 @@ rounds=$(( (minutes * 60 * 10 + 31) / 32 ))
 list=()
 for ((r = 0; r < rounds; r++)); do list+=("$work/round.wav"); done
 sox "${list[@]}" "$work/recording.wav"
-# No dither: the silence between the keys stays silent.
-sox -D "$work/recording.wav" -r 44100 -b 8 -c 1 "$work/capture.wav"
-sox "$work/recording.wav" -t raw -e signed -b 16 -r 22050 -c 1 "$work/multimon.raw"
 audio=$(soxi -D "$work/recording.wav")
 
 # cpu_seconds COMMAND...: runs it with its output in $work/out, prints the
@@ -54,6 +53,15 @@ cpu_seconds() {
   awk '{ printf "%.3f", $1 + $2 }' "$work/time"
 }
 
+# Each decoder's input made from the recording by sox, timed: velmora's
+# capture format (no dither: the silence between the keys stays silent) and
+# multimon-ng's raw samples.
+to_capture=$(cpu_seconds sox -D "$work/recording.wav" -r 44100 -b 8 -c 1 "$work/capture.wav")
+to_raw=$(cpu_seconds sox "$work/recording.wav" -t raw -e signed -b 16 -r 22050 -c 1 \
+  "$work/multimon.raw")
+
+# velmora on the recording as it is: its file source converts.
+ours_converting=$(cpu_seconds "$velmora" listen --input "$work/recording.wav" --fast --keys)
 ours=$(cpu_seconds "$velmora" listen --input "$work/capture.wav" --fast --keys)
 our_keys=$(awk '{ print substr($2, 5) }' "$work/out" | uniq | tr -d '\n')
 theirs=$(cpu_seconds multimon-ng -q -a DTMF -t raw "$work/multimon.raw")
@@ -61,10 +69,14 @@ their_keys=$(awk '/^DTMF: / { print tolower($2) }' "$work/out" | uniq | tr -d '\
 
 echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')"
 echo "recording: $audio s of audio; keys (repeats collapsed): velmora ${#our_keys}, multimon-ng ${#their_keys}"
-awk -v a="$audio" -v o="$ours" -v t="$theirs" 'BEGIN {
-  printf "velmora listen --fast:  %7.3f s cpu  %8.0f x real time\n", o, a / o
-  printf "multimon-ng:            %7.3f s cpu  %8.0f x real time\n", t, a / t
-  printf "velmora / multimon-ng speed: %.2f\n", t / o
+awk -v a="$audio" -v o="$ours" -v oc="$ours_converting" -v c="$to_capture" -v t="$theirs" \
+  -v r="$to_raw" 'BEGIN {
+  printf "velmora listen --fast (8-bit 44100 Hz input):        %7.3f s cpu  %8.0f x real time\n", o, a / o
+  printf "  + sox making that input:                          %7.3f s cpu  %8.0f x real time\n", o + c, a / (o + c)
+  printf "velmora listen --fast (16-bit 22050 Hz, converting): %7.3f s cpu  %8.0f x real time\n", oc, a / oc
+  printf "multimon-ng (raw input):                            %7.3f s cpu  %8.0f x real time\n", t, a / t
+  printf "  + sox making that input:                          %7.3f s cpu  %8.0f x real time\n", t + r, a / (t + r)
+  printf "velmora / multimon-ng speed: %.2f (inputs made by sox: %.2f)\n", t / o, (t + r) / (o + c)
 }'
 # The component reports a key for every buffer whose two strongest
 # frequencies match, also when the second one is kept from the previous

@@ -9,7 +9,9 @@
 //                           the floor that fill_sine_block stands on
 //   BM_RandomStepBuffer     the random-bit step over one 2048-byte capture
 //                           buffer (blocks of 50000 bits: a block completes,
-//                           with its statistics, every 25th buffer or so)
+//                           with its statistics, every 25th buffer or so),
+//                           sample by sample (/0) and in runs (/1 AVX2 run
+//                           sums, /2 portable run sums)
 // No peer program does the same work in-process; the figures to hold
 // against are the 310 ms key tick, the 100 ms block and the 46.4 ms buffer.
 #include <benchmark/benchmark.h>
@@ -86,7 +88,12 @@ void BM_SinLoopAnchor(benchmark::State& state) {
 }
 BENCHMARK(BM_SinLoopAnchor);
 
+// The random-bit step over one 2048-byte buffer, sample by sample
+// (Arg 0) or in runs as capture takes it (1: AVX2 run sums where the
+// processor has them, 2: the portable run sums).
 void BM_RandomStepBuffer(benchmark::State& state) {
+  const int64_t way = state.range(0);
+  tonvel::noise::detail::ForcePortableRunSums(way == 2);
   platform::SetDefaultInput({platform::DeviceKind::None, "", false});
   auto dtmf = std::make_unique<tonvel::TDTMF>(nullptr);
   int64_t blocks = 0;
@@ -98,7 +105,15 @@ void BM_RandomStepBuffer(benchmark::State& state) {
   std::mt19937 random(3);
   for (auto& b : bytes) b = static_cast<uint8_t>(random());
   for (auto _ : state) {
-    for (uint8_t b : bytes) tonvel::noise::RandomStep(*dtmf, b, static_cast<int32_t>(b) - 128);
+    if (way == 0) {
+      for (uint8_t b : bytes) tonvel::noise::RandomStep(*dtmf, b, static_cast<int32_t>(b) - 128);
+    } else {
+      for (size_t i = 0; i < bytes.size();) {
+        const size_t run = std::min(tonvel::noise::SamplesToBlockEnd(*dtmf), bytes.size() - i);
+        tonvel::noise::RandomSteps(*dtmf, bytes.data() + i, run);
+        i += run;
+      }
+    }
     benchmark::DoNotOptimize(tonvel::s_d);
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * 2048);
@@ -106,8 +121,9 @@ void BM_RandomStepBuffer(benchmark::State& state) {
   dtmf.reset();
   tonvel::tinrand.bits.clear();
   platform::ResetDeviceChoice();
+  tonvel::noise::detail::ForcePortableRunSums(false);
 }
-BENCHMARK(BM_RandomStepBuffer);
+BENCHMARK(BM_RandomStepBuffer)->Arg(0)->Arg(1)->Arg(2);
 
 }  // namespace
 

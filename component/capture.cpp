@@ -96,6 +96,22 @@ void ClearResults() {
   spektr.y.clear();
 }
 
+namespace {
+
+// s = byte - 128 of `n` bytes into `y`; returns the largest |s|.
+int32_t ToSamples(const uint8_t* bytes, size_t n, double* y) {
+  int32_t peak = 0;
+  for (size_t i = 0; i < n; ++i) {
+    const int32_t s = static_cast<int32_t>(bytes[i]) - 128;
+    const int32_t magnitude = s < 0 ? -s : s;
+    peak = magnitude > peak ? magnitude : peak;
+    y[i] = s;
+  }
+  return peak;
+}
+
+}  // namespace
+
 int32_t TakeSamples(TDTMF& owner, const WAVEHDR& h) {
   // A device never reports more than the buffer holds; the bound keeps a
   // faulty count from reading past it.
@@ -105,12 +121,14 @@ int32_t TakeSamples(TDTMF& owner, const WAVEHDR& h) {
   inwav.y.resize(first + count);
   double* y = inwav.y.data() + first;
   int32_t peak = 0;
-  for (uint32_t i = 0; i < count; ++i) {
-    const int32_t s = static_cast<int32_t>(bytes[i]) - 128;
-    const int32_t magnitude = s < 0 ? -s : s;
-    if (magnitude > peak) peak = magnitude;
-    y[i] = s;
-    noise::RandomStep(owner, bytes[i], s);
+  // In runs that end where a block of random bits completes: its event sees
+  // inwav.y filled up to the sample that completed it, as when each sample
+  // is stored and then stepped.
+  for (size_t i = 0; i < count;) {
+    const size_t run = std::min<size_t>(noise::SamplesToBlockEnd(owner), count - i);
+    peak = std::max(peak, ToSamples(bytes + i, run, y + i));
+    noise::RandomSteps(owner, bytes + i, run);
+    i += run;
   }
   return peak;
 }

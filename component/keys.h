@@ -34,9 +34,9 @@ std::string_view DecideKey(double f1, double f2);
 //   Format("A2= %.2n", a2) FormatFloat(" [0 Hz]", f2)
 // with the separators of host::FormatSettings, e.g.
 //   DTMF(5):  A1= 30.21 [1336 Hz]  A2= 27.40 [775 Hz]
-// The numbers read exactly as the host's Format and FormatFloat write them
-// (15 significant digits, then halves away from zero), but are written
-// without allocating, since the line is rewritten for every buffer.
+// The numbers are written by the host's appending forms (FormatTo,
+// FormatFloatTo) straight into `out`, so rewriting the line for every buffer
+// allocates nothing once `out` has held a line as long.
 void SummaryLine(std::string& out, std::string_view key, double a1, double f1, double a2,
                  double f2);
 

@@ -21,6 +21,13 @@
 //
 // The statistics texts are Windows-1251 bytes.  Per sample the step
 // allocates nothing; a block's memory is reserved when it begins.
+//
+// Capture runs the step over runs of samples (RandomSteps): every sum takes
+// integers only, so while a double holds each partial sum exactly (below
+// 2^53) a run's integer total added at once gives the same bits as adding
+// sample by sample.  Where that bound might be passed (blocks of some 2^25
+// samples and more, or sums set from outside to something else) the run
+// is summed sample by sample, as RandomStep does.
 #pragma once
 
 #include <algorithm>
@@ -82,12 +89,9 @@ void BeginBlock(const TDTMF& owner);
 // Completes the block whose last sample was `s`.
 void CompleteBlock(TDTMF& owner, double s);
 
-// The per-sample step, with the raw byte `b` and s = b - 128, in capture
-// order.
-inline void RandomStep(TDTMF& owner, uint8_t b, int32_t s) {
-  if (tinrand.bits.empty()) BeginBlock(owner);
-  tinrand.bits.push_back(static_cast<uint8_t>(b & 1));
-  const double v = s;
+// Adds the sample v to the block's sums, in the order of the operations
+// that gives their bits.
+inline void AddToSums(double v) {
   s_a += v;
   s_b += v * v;
   s_w = v * v * v;
@@ -95,9 +99,36 @@ inline void RandomStep(TDTMF& owner, uint8_t b, int32_t s) {
   s_d += v * s_w;
   s_p += v * s_pred;
   s_pred = v;
+}
+
+// The per-sample step, with the raw byte `b` and s = b - 128, in capture
+// order.
+inline void RandomStep(TDTMF& owner, uint8_t b, int32_t s) {
+  if (tinrand.bits.empty()) BeginBlock(owner);
+  tinrand.bits.push_back(static_cast<uint8_t>(b & 1));
+  const double v = s;
+  AddToSums(v);
   if (tinrand.bits.size() == 1) s_pred0 = v;
   if (tinrand.bits.size() >= BlockBits(owner)) CompleteBlock(owner, v);
 }
+
+// The samples from now on whose steps run without completing a block: the
+// block in hand completes at the last of them (at least 1).
+inline size_t SamplesToBlockEnd(const TDTMF& owner) {
+  const size_t need = BlockBits(owner);
+  const size_t have = tinrand.bits.size();
+  return have < need ? need - have : 1;
+}
+
+// The per-sample step for the `n` consecutive raw sample bytes at `bytes`
+// (n at most SamplesToBlockEnd(owner)): the bits, sums and block of n calls
+// of RandomStep, bit for bit.
+void RandomSteps(TDTMF& owner, const uint8_t* bytes, size_t n);
+
+namespace detail {
+// Sums runs without the AVX2 kernel (tests and benchmarks compare both).
+void ForcePortableRunSums(bool portable);
+}  // namespace detail
 
 // Appends the bits to the file at `path` (created when missing, never
 // truncated).  Raises the stream's EFOpenError/EFCreateError/EWriteError.

@@ -265,6 +265,60 @@ __attribute__((target("avx"))) void StagePairAvx(double* re, double* im, int32_t
   }
 }
 
+// The butterfly on eight pairs (AVX-512F, not FMA): the same operations,
+// lane by lane, as Butterfly4.
+__attribute__((target("avx512f"))) inline void Butterfly8(__m512d& xr, __m512d& xi, __m512d& yr,
+                                                          __m512d& yi, __m512d ur, __m512d ui) {
+  const __m512d dr = _mm512_sub_pd(xr, yr);
+  const __m512d di = _mm512_sub_pd(xi, yi);
+  xr = _mm512_add_pd(xr, yr);
+  xi = _mm512_add_pd(xi, yi);
+  yr = _mm512_sub_pd(_mm512_mul_pd(dr, ur), _mm512_mul_pd(di, ui));
+  yi = _mm512_add_pd(_mm512_mul_pd(di, ur), _mm512_mul_pd(dr, ui));
+}
+
+// StagePairAvx with eight pairs at once, for h >= 16.
+template <bool kRealInput>
+__attribute__((target("avx512f"))) void StagePairAvx512(double* re, double* im, int32_t n,
+                                                        int32_t h, const double* w1r,
+                                                        const double* w1i, const double* w2r,
+                                                        const double* w2i) {
+  const int32_t q = h / 2;
+  for (int32_t b = 0; b < n; b += 2 * h) {
+    double* r = re + b;
+    double* i = im + b;
+    for (int32_t k = 0; k < q; k += 8) {
+      __m512d r0 = _mm512_loadu_pd(r + k);
+      __m512d r1 = _mm512_loadu_pd(r + k + q);
+      __m512d r2 = _mm512_loadu_pd(r + k + h);
+      __m512d r3 = _mm512_loadu_pd(r + k + h + q);
+      __m512d i0, i1, i2, i3;
+      if constexpr (kRealInput) {
+        i0 = i1 = i2 = i3 = _mm512_setzero_pd();
+      } else {
+        i0 = _mm512_loadu_pd(i + k);
+        i1 = _mm512_loadu_pd(i + k + q);
+        i2 = _mm512_loadu_pd(i + k + h);
+        i3 = _mm512_loadu_pd(i + k + h + q);
+      }
+      Butterfly8(r0, i0, r2, i2, _mm512_loadu_pd(w1r + k), _mm512_loadu_pd(w1i + k));
+      Butterfly8(r1, i1, r3, i3, _mm512_loadu_pd(w1r + k + q), _mm512_loadu_pd(w1i + k + q));
+      const __m512d ur = _mm512_loadu_pd(w2r + k);
+      const __m512d ui = _mm512_loadu_pd(w2i + k);
+      Butterfly8(r0, i0, r1, i1, ur, ui);
+      Butterfly8(r2, i2, r3, i3, ur, ui);
+      _mm512_storeu_pd(r + k, r0);
+      _mm512_storeu_pd(r + k + q, r1);
+      _mm512_storeu_pd(r + k + h, r2);
+      _mm512_storeu_pd(r + k + h + q, r3);
+      _mm512_storeu_pd(i + k, i0);
+      _mm512_storeu_pd(i + k + q, i1);
+      _mm512_storeu_pd(i + k + h, i2);
+      _mm512_storeu_pd(i + k + h + q, i3);
+    }
+  }
+}
+
 // Rows of four values become columns and back (the transposition is its
 // own inverse).
 __attribute__((target("avx"))) inline void Transpose4(__m256d& a, __m256d& b, __m256d& c,
@@ -319,17 +373,27 @@ __attribute__((target("avx"))) void LastStagesAvx(double* re, double* im, int32_
   }
 }
 
-// The whole transform with AVX, n >= 16.
+// The whole transform with AVX, n >= 16; with `wide`, the stage pairs of
+// half-span 16 and more take eight pairs at once (AVX-512F).
 template <bool kRealInput>
-__attribute__((target("avx"))) void TransformAvx(double* re, double* im,
-                                                 const TransformPlan& plan) {
+__attribute__((target("avx"))) void TransformAvx(double* re, double* im, const TransformPlan& plan,
+                                                 bool wide) {
   const int32_t n = plan.n;
   int32_t half = n / 2;
-  StagePairAvx<kRealInput>(re, im, n, half, plan.StageRe(half), plan.StageIm(half),
-                           plan.StageRe(half / 2), plan.StageIm(half / 2));
-  for (half /= 4; half >= 8; half /= 4)
-    StagePairAvx<false>(re, im, n, half, plan.StageRe(half), plan.StageIm(half),
-                        plan.StageRe(half / 2), plan.StageIm(half / 2));
+  if (wide && half >= 16)
+    StagePairAvx512<kRealInput>(re, im, n, half, plan.StageRe(half), plan.StageIm(half),
+                                plan.StageRe(half / 2), plan.StageIm(half / 2));
+  else
+    StagePairAvx<kRealInput>(re, im, n, half, plan.StageRe(half), plan.StageIm(half),
+                             plan.StageRe(half / 2), plan.StageIm(half / 2));
+  for (half /= 4; half >= 8; half /= 4) {
+    if (wide && half >= 16)
+      StagePairAvx512<false>(re, im, n, half, plan.StageRe(half), plan.StageIm(half),
+                             plan.StageRe(half / 2), plan.StageIm(half / 2));
+    else
+      StagePairAvx<false>(re, im, n, half, plan.StageRe(half), plan.StageIm(half),
+                          plan.StageRe(half / 2), plan.StageIm(half / 2));
+  }
   if (half == 4) {
     StageAvx(re, im, n, 4, plan.StageRe(4), plan.StageIm(4));
     half = 2;
@@ -343,17 +407,19 @@ __attribute__((target("avx"))) void TransformAvx(double* re, double* im,
 #endif  // __x86_64__
 
 // The kernels a transform can run with, best last.
-enum class Kernel { Scalar, Sse2, Avx };
+enum class Kernel { Scalar, Sse2, Avx, Avx512 };
 
 // 0 = the best the processor has; else a Kernel + 1 (tests, benchmarks).
 int g_forced_kernel = 0;
 
 Kernel ChosenKernel() {
 #if defined(__x86_64__)
-  static const Kernel best = __builtin_cpu_supports("avx") ? Kernel::Avx : Kernel::Sse2;
+  static const Kernel best = __builtin_cpu_supports("avx512f") ? Kernel::Avx512
+                             : __builtin_cpu_supports("avx")   ? Kernel::Avx
+                                                               : Kernel::Sse2;
   if (g_forced_kernel == 0) return best;
   const auto forced = static_cast<Kernel>(g_forced_kernel - 1);
-  return forced == Kernel::Avx && best != Kernel::Avx ? best : forced;
+  return forced > best ? best : forced;
 #else
   return Kernel::Scalar;
 #endif
@@ -365,11 +431,12 @@ Kernel ChosenKernel() {
 void Transform(double* re, double* im, const TransformPlan& plan, bool real_input) {
   const Kernel kernel = ChosenKernel();
 #if defined(__x86_64__)
-  if (kernel == Kernel::Avx && plan.n >= 16) {
+  if (kernel >= Kernel::Avx && plan.n >= 16) {
+    const bool wide = kernel == Kernel::Avx512;
     if (real_input)
-      TransformAvx<true>(re, im, plan);
+      TransformAvx<true>(re, im, plan, wide);
     else
-      TransformAvx<false>(re, im, plan);
+      TransformAvx<false>(re, im, plan, wide);
     return;
   }
 #endif
@@ -377,7 +444,7 @@ void Transform(double* re, double* im, const TransformPlan& plan, bool real_inpu
   void (*stage)(double*, double*, int32_t, int32_t, const double*, const double*) = StageScalar;
 #if defined(__x86_64__)
   if (kernel == Kernel::Sse2) stage = StageSse2;
-  if (kernel == Kernel::Avx) stage = StageAvx;
+  if (kernel >= Kernel::Avx) stage = StageAvx;
 #endif
   for (int32_t half = plan.n / 2; half >= 1; half /= 2)
     stage(re, im, plan.n, half, plan.StageRe(half), plan.StageIm(half));
@@ -451,6 +518,7 @@ void LogArguments(double* arg, size_t count, int32_t n) {
   const double inverse = 1.0 / n;  // exact: n is a power of two
 #if defined(__x86_64__)
   switch (ChosenKernel()) {
+    case Kernel::Avx512:
     case Kernel::Avx:
       LogArgumentsAvx(arg, count, inverse);
       return;
@@ -490,9 +558,10 @@ int32_t NormalizeTransformSize(int32_t N) {
 namespace detail {
 
 // Tests and benchmarks run each kernel on its own: 0 automatic, 1 scalar,
-// 2 SSE2, 3 AVX (when the processor has it; otherwise automatic).
+// 2 SSE2, 3 AVX, 4 AVX-512 (a kernel the processor lacks gives the best it
+// has).
 void ForceTransformKernel(int kernel) {
-  g_forced_kernel = kernel >= 1 && kernel <= 3 ? kernel : 0;
+  g_forced_kernel = kernel >= 1 && kernel <= 4 ? kernel : 0;
 }
 
 }  // namespace detail

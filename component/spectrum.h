@@ -133,8 +133,9 @@ double BinSpacing(uint32_t channels, uint32_t rate, size_t bins);
 
 namespace detail {
 // Runs every transform with one kernel, for tests and benchmarks: 0 the
-// automatic choice, 1 scalar, 2 SSE2, 3 AVX (automatic where the processor
-// lacks it).  Not for use while other threads transform.
+// automatic choice, 1 scalar, 2 SSE2, 3 AVX, 4 AVX-512 (a kernel the
+// processor lacks gives the best it has).  Not for use while other threads
+// transform.
 void ForceTransformKernel(int kernel);
 }  // namespace detail
 

@@ -82,20 +82,18 @@ HWND TApplication::AllocateHWnd(TWndMethod method) {
 void TApplication::DeallocateHWnd(HWND wnd) {
   std::lock_guard<std::mutex> lock(mutex_);
   windows_.erase(wnd);
-  std::erase_if(queue_, [wnd](const Posted& p) { return p.wnd == wnd; });
+  queue_.erase_window(wnd);
 }
 
 bool TApplication::PostMessage(HWND wnd, uint32_t msg, uintptr_t wparam, intptr_t lparam) {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (windows_.find(wnd) == windows_.end()) return false;
-    TMessage m;
-    m.Msg = msg;
-    m.WParam = wparam;
-    m.LParam = lparam;
-    queue_.push_back(Posted{wnd, m});
-  }
-  Signal();
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (windows_.find(wnd) == windows_.end()) return false;
+  TMessage m;
+  m.Msg = msg;
+  m.WParam = wparam;
+  m.LParam = lparam;
+  queue_.push_back(Posted{wnd, m});
+  SignalLocked();
   return true;
 }
 
@@ -125,31 +123,72 @@ void TApplication::Dispatch(HWND wnd, TMessage& msg) {
 
 // ---- the loop ---------------------------------------------------------------
 
-void TApplication::Signal() {
-  uint64_t one = 1;
-  ssize_t n = ::write(event_fd_, &one, sizeof one);
-  (void)n;  // a full counter is still readable
+void TApplication::PostedRing::push_back(const Posted& p) {
+  if (size_ == slots_.size()) {
+    std::vector<Posted> bigger(slots_.size() * 2);
+    for (size_t k = 0; k < size_; ++k) bigger[k] = at(k);
+    slots_.swap(bigger);
+    head_ = 0;
+  }
+  at(size_) = p;
+  ++size_;
 }
 
-void TApplication::DrainWakeup() {
+TApplication::Posted TApplication::PostedRing::pop_front() {
+  Posted p = at(0);
+  head_ = (head_ + 1) & (slots_.size() - 1);
+  --size_;
+  return p;
+}
+
+void TApplication::PostedRing::erase_window(HWND wnd) {
+  size_t kept = 0;
+  for (size_t k = 0; k < size_; ++k) {
+    if (at(k).wnd == wnd) continue;
+    if (kept != k) at(kept) = at(k);
+    ++kept;
+  }
+  size_ = kept;
+}
+
+void TApplication::SignalLocked() {
+  if (signalled_) return;  // already readable: the loop has yet to see the queue
+  uint64_t one = 1;
+  ssize_t n = ::write(event_fd_, &one, sizeof one);
+  (void)n;  // cannot fail short of a counter at its limit, which stays readable
+  signalled_ = true;
+}
+
+void TApplication::SettleWakeup() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  // Queued work keeps the descriptor readable for the next round (and for a
+  // foreign loop watching it); only an empty queue consumes the wake-up.
+  if (!signalled_ || !queue_.empty()) return;
   uint64_t v;
-  while (::read(event_fd_, &v, sizeof v) > 0) {
-  }
-  while (::read(timer_fd_, &v, sizeof v) > 0) {
-  }
+  ssize_t n = ::read(event_fd_, &v, sizeof v);
+  (void)n;
+  signalled_ = false;
 }
 
 void TApplication::ArmTimerFd() {
-  itimerspec spec{};
   std::optional<int64_t> due = NextTimerDue();
   std::shared_ptr<Clock> clock = GetClock();
-  if (due && clock->IsRealTime()) {
+  if (!clock->IsRealTime()) due.reset();
+  const int64_t now = due ? clock->NowMs() : 0;
+  // Set at a clock reading `now`, the descriptor expires no earlier than
+  // max(`due`, `now` + 1): while the clock reads less than the due time it
+  // was set for, it cannot be readable and needs no new setting.
+  if (armed_known_ && due == armed_due_ && (!due || *due > now)) return;
+  itimerspec spec{};
+  if (due) {
     // At least 1 ms: a zero value would disarm the descriptor.
-    int64_t wait = std::max<int64_t>(*due - clock->NowMs(), 1);
+    int64_t wait = std::max<int64_t>(*due - now, 1);
     spec.it_value.tv_sec = wait / 1000;
     spec.it_value.tv_nsec = (wait % 1000) * 1000000;
   }
   timerfd_settime(timer_fd_, 0, &spec, nullptr);
+  armed_due_ = due;
+  armed_known_ = true;
 }
 
 bool TApplication::WorkPending() {
@@ -166,7 +205,6 @@ void TApplication::ProcessMessages() {
 }
 
 int TApplication::ProcessPending() {
-  DrainWakeup();
   int handled = 0;
   size_t count;
   {
@@ -180,13 +218,15 @@ int TApplication::ProcessPending() {
     {
       std::lock_guard<std::mutex> lock(mutex_);
       if (queue_.empty()) break;
-      p = queue_.front();
-      queue_.pop_front();
+      p = queue_.pop_front();
     }
     Dispatch(p.wnd, p.msg);
     ++handled;
   }
   handled += FireDue();
+  // Also after a round that handled nothing (Terminate, a message dropped
+  // with its window): a wake-up with an empty queue is consumed here.
+  SettleWakeup();
   ArmTimerFd();
   return handled;
 }
@@ -195,10 +235,17 @@ bool TApplication::HandleMessage(int timeout_ms) {
   if (!WorkPending()) {
     ArmTimerFd();
     epoll_event events[2];
-    epoll_wait(epoll_fd_, events, 2, timeout_ms < 0 ? -1 : timeout_ms);
+    int n = epoll_wait(epoll_fd_, events, 2, timeout_ms < 0 ? -1 : timeout_ms);
+    for (int i = 0; i < n; ++i) {
+      if (events[i].data.fd != timer_fd_) continue;
+      // Consumed here, so that an expiry the timers do not account for (a
+      // clock of another origin) cannot keep the descriptor readable.
+      uint64_t v;
+      ssize_t r = ::read(timer_fd_, &v, sizeof v);
+      (void)r;
+      armed_known_ = false;
+    }
   }
-  // Also when the wait ended for nothing to handle (Terminate, a message
-  // dropped with its window): the wake-up must be consumed.
   return ProcessPending() > 0;
 }
 
@@ -209,7 +256,8 @@ void TApplication::Run() {
 
 void TApplication::Terminate() {
   terminated_.store(true);
-  Signal();
+  std::lock_guard<std::mutex> lock(mutex_);
+  SignalLocked();
 }
 
 void TApplication::RunFor(int ms) {
@@ -308,6 +356,7 @@ void TApplication::SetClock(std::shared_ptr<Clock> clock) {
   }
   const int64_t now = Now();
   for (auto& [id, t] : timers_) t.due = now + t.interval;
+  armed_known_ = false;  // a time line of another origin
   ArmTimerFd();
 }
 

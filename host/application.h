@@ -19,7 +19,6 @@
 
 #include <atomic>
 #include <cstdint>
-#include <deque>
 #include <exception>
 #include <functional>
 #include <map>
@@ -27,6 +26,7 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <vector>
 
 #include "host/classes.h"
 #include "host/clock.h"
@@ -121,6 +121,25 @@ class TApplication {
     HWND wnd;
     TMessage msg;
   };
+  // The queue of posted messages: a ring that grows by doubling and keeps
+  // its storage, so posting allocates nothing once the ring is as large as
+  // the longest queue seen.
+  class PostedRing {
+   public:
+    PostedRing() : slots_(64) {}
+    bool empty() const { return size_ == 0; }
+    size_t size() const { return size_; }
+    void push_back(const Posted& p);
+    Posted pop_front();
+    // Drops the messages of `wnd`, keeping the order of the others.
+    void erase_window(HWND wnd);
+
+   private:
+    Posted& at(size_t k) { return slots_[(head_ + k) & (slots_.size() - 1)]; }
+    std::vector<Posted> slots_;  // a power of two in size
+    size_t head_ = 0;
+    size_t size_ = 0;
+  };
   struct Timer {
     uint32_t interval;
     int64_t due;
@@ -130,11 +149,18 @@ class TApplication {
     bool firing = false;
   };
 
-  void Signal();
-  void DrainWakeup();
+  // The wake-up eventfd is written only when the queue turns non-empty (or
+  // Terminate is called) and read only once the queue is empty again:
+  // `signalled_` (under mutex_) tells whether its counter is non-zero.
+  void SignalLocked();
+  void SettleWakeup();
   // Handles pending messages and due timers; returns how many.
   int ProcessPending();
   int FireDue();
+  // Sets the timer descriptor for the next due timer of a real-time clock;
+  // leaves it alone when it already stands for that time and cannot have
+  // expired yet (setting it also clears an expiry, so a descriptor that did
+  // expire is always set again).
   void ArmTimerFd();
   void Dispatch(HWND wnd, TMessage& msg);
   bool WorkPending();
@@ -146,12 +172,17 @@ class TApplication {
 
   mutable std::mutex mutex_;  // windows_, queue_, next_wnd_
   std::map<HWND, Window> windows_;
-  std::deque<Posted> queue_;
+  PostedRing queue_;
+  bool signalled_ = false;
   HWND next_wnd_ = 1;
 
   std::map<uint32_t, Timer> timers_;  // GUI thread only
   uint32_t next_timer_ = 1;
   uint64_t next_order_ = 0;
+  // The due time the timer descriptor is set for (nullopt: disarmed);
+  // `armed_known_` false forces the next ArmTimerFd to set it.
+  std::optional<int64_t> armed_due_;
+  bool armed_known_ = false;
 
   mutable std::mutex clock_mutex_;
   std::shared_ptr<Clock> clock_;

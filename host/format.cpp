@@ -1,7 +1,10 @@
+// Format and the FloatToStrF family.  The returning forms are wrappers over
+// the appending ones, so every rule lives in one place: the digits and the
+// float formats in float_text.cpp, the specifier language here.
 #include "host/format.h"
 
 #include <algorithm>
-#include <cstdio>
+#include <charconv>
 
 #include "host/exception.h"
 #include "host/float_text.h"
@@ -12,106 +15,6 @@ using detail::Decimal;
 
 namespace {
 
-// The number and its sign as the currency formats of the host library place
-// them: '$' stands for the currency string, '1' for the number.
-constexpr const char* kPositiveCurrency[] = {"$1", "1$", "$ 1", "1 $"};
-constexpr const char* kNegativeCurrency[] = {"($1)", "-$1",  "$-1",   "$1-",  "(1$)", "-1$",
-                                             "1-$",  "1$-",  "-1 $",  "-$ 1", "1 $-", "$ 1-",
-                                             "$ -1", "1- $", "($ 1)", "(1 $)"};
-
-std::string ApplyCurrency(const char* pattern, const std::string& number,
-                          const TFormatSettings& s) {
-  std::string out;
-  for (const char* p = pattern; *p; ++p) {
-    if (*p == '$') {
-      out += s.CurrencyString;
-    } else if (*p == '1') {
-      out += number;
-    } else {
-      out += *p;
-    }
-  }
-  return out;
-}
-
-std::string ExponentText(int exponent, bool always_sign, int min_digits) {
-  std::string digits = std::to_string(exponent < 0 ? -exponent : exponent);
-  if (static_cast<int>(digits.size()) < min_digits) {
-    digits.insert(0, static_cast<size_t>(min_digits) - digits.size(), '0');
-  }
-  if (exponent < 0) return detail::Concat("-", digits);
-  return always_sign ? detail::Concat("+", digits) : digits;
-}
-
-// Formats d (holding the value's own significant digits).
-std::string FormatDecimal(Decimal d, TFloatFormat format, int precision, int digits,
-                          const TFormatSettings& s) {
-  if (d.nan || d.infinite) return detail::SpecialText(d);
-  precision = std::clamp(precision, 1, 18);
-  digits = std::clamp(digits, 0, 18);
-  switch (format) {
-    case TFloatFormat::ffGeneral: {
-      detail::RoundToSignificant(d, precision);
-      if (d.zero()) return "0";
-      std::string out = d.negative ? "-" : "";
-      int e = d.exponent;
-      if (e > precision || e < -4) {
-        out += d.digits[0];
-        if (d.digits.size() > 1) {
-          out += s.DecimalSeparator;
-          out += d.digits.substr(1);
-        }
-        out += 'E';
-        out += ExponentText(e - 1, false, digits);
-        return out;
-      }
-      std::string integer = detail::IntegerDigits(d);
-      int decimals = std::max(0, static_cast<int>(d.digits.size()) - e);
-      out += integer;
-      if (decimals > 0) {
-        out += s.DecimalSeparator;
-        out += detail::FractionDigits(d, decimals);
-      }
-      return out;
-    }
-    case TFloatFormat::ffExponent: {
-      detail::RoundToSignificant(d, precision);
-      std::string out = d.negative && !d.zero() ? "-" : "";
-      std::string mantissa = d.digits;
-      mantissa.resize(static_cast<size_t>(precision), '0');
-      out += mantissa[0];
-      if (precision > 1) {
-        out += s.DecimalSeparator;
-        out += mantissa.substr(1);
-      }
-      out += 'E';
-      out += ExponentText(d.zero() ? 0 : d.exponent - 1, true, digits);
-      return out;
-    }
-    case TFloatFormat::ffFixed:
-    case TFloatFormat::ffNumber:
-    case TFloatFormat::ffCurrency: {
-      detail::RoundToSignificant(d, precision);
-      detail::RoundToDecimals(d, digits);
-      std::string integer = detail::IntegerDigits(d);
-      if (format != TFloatFormat::ffFixed)
-        integer = detail::GroupThousands(integer, s.ThousandSeparator);
-      std::string number = integer;
-      if (digits > 0) {
-        number += s.DecimalSeparator;
-        number += detail::FractionDigits(d, digits);
-      }
-      bool negative = d.negative && !d.zero();
-      if (format == TFloatFormat::ffCurrency) {
-        return negative ? ApplyCurrency(kNegativeCurrency[s.NegCurrFormat % 16], number, s)
-                        : ApplyCurrency(kPositiveCurrency[s.CurrencyFormat % 4], number, s);
-      }
-      return negative ? detail::Concat("-", number) : number;
-    }
-  }
-  return {};
-}
-
 [[noreturn]] void Invalid(std::string_view fmt) {
   throw EConvertError("Format '" + std::string(fmt) + "' invalid or incompatible with argument");
 }
@@ -120,14 +23,16 @@ std::string FormatDecimal(Decimal d, TFloatFormat format, int precision, int dig
   throw EConvertError("No argument for format '" + std::string(fmt) + "'");
 }
 
-std::string Hex(uint64_t v, int min_digits) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%llX", static_cast<unsigned long long>(v));
-  std::string out(buf);
-  if (static_cast<int>(out.size()) < min_digits) {
-    out.insert(0, static_cast<size_t>(min_digits) - out.size(), '0');
+// Appends v in base 10 or 16 (upper-case digits), zero-padded to at least
+// `min_digits` digits.
+void AppendUnsigned(std::string& out, uint64_t v, int base, int min_digits) {
+  char text[24];
+  const auto r = std::to_chars(text, text + sizeof text, v, base);
+  for (char* p = text; p < r.ptr; ++p) {
+    if (*p >= 'a' && *p <= 'f') *p = static_cast<char>(*p - 'a' + 'A');
   }
-  return out;
+  detail::AppendRepeated(out, min_digits - static_cast<int>(r.ptr - text), '0');
+  out.append(text, r.ptr);
 }
 
 uint64_t AsUnsigned(const FormatArg& a) {
@@ -136,52 +41,37 @@ uint64_t AsUnsigned(const FormatArg& a) {
   return static_cast<uint64_t>(a.int_value());
 }
 
-std::string ZeroPad(std::string digits, int min_digits) {
-  if (static_cast<int>(digits.size()) < min_digits) {
-    digits.insert(0, static_cast<size_t>(min_digits) - digits.size(), '0');
+// The float kinds e, f, g, n, m; `precision` < 0 when the specifier has none.
+void AppendFloatArg(std::string& out, char type, const FormatArg& a, int precision,
+                    const TFormatSettings& s) {
+  const Decimal d = detail::ToDecimal(a.float_value(), a.float_digits());
+  const int type_digits = a.float_digits();
+  switch (type) {
+    case 'e':
+      detail::AppendFloat(out, d, TFloatFormat::ffExponent, precision < 0 ? 15 : precision, 3, s);
+      break;
+    case 'g':
+      detail::AppendFloat(out, d, TFloatFormat::ffGeneral, precision < 0 ? 15 : precision, 0, s);
+      break;
+    case 'f':
+      detail::AppendFloat(out, d, TFloatFormat::ffFixed, type_digits, precision < 0 ? 2 : precision,
+                          s);
+      break;
+    case 'n':
+      detail::AppendFloat(out, d, TFloatFormat::ffNumber, type_digits,
+                          precision < 0 ? 2 : precision, s);
+      break;
+    default:  // 'm'
+      detail::AppendFloat(out, d, TFloatFormat::ffCurrency, type_digits,
+                          precision < 0 ? s.CurrencyDecimals : precision, s);
+      break;
   }
-  return digits;
 }
 
-}  // namespace
-
-std::string FloatToStrF(long double value, TFloatFormat format, int precision, int digits,
-                        const TFormatSettings& settings) {
-  return FormatDecimal(detail::ToDecimal(value, 18), format, precision, digits, settings);
-}
-
-std::string FloatToStrF(long double value, TFloatFormat format, int precision, int digits) {
-  return FloatToStrF(value, format, precision, digits, FormatSettings);
-}
-
-std::string FloatToStr(double value, const TFormatSettings& settings) {
-  return FormatDecimal(detail::ToDecimal(value, 15), TFloatFormat::ffGeneral, 15, 0, settings);
-}
-
-std::string FloatToStr(double value) {
-  return FloatToStr(value, FormatSettings);
-}
-
-std::string FloatToStr(long double value) {
-  return FormatDecimal(detail::ToDecimal(value, 18), TFloatFormat::ffGeneral, 18, 0,
-                       FormatSettings);
-}
-
-std::string IntToStr(int64_t value) {
-  return std::to_string(value);
-}
-
-std::string IntToHex(uint64_t value, int digits) {
-  return Hex(value, digits);
-}
-
-std::string Format(std::string_view fmt, std::initializer_list<FormatArg> args) {
-  return Format(fmt, args, FormatSettings);
-}
-
-std::string Format(std::string_view fmt, std::initializer_list<FormatArg> args,
-                   const TFormatSettings& s) {
-  std::string out;
+// Appends the formatted text; may leave a part of it in `out` when it
+// raises (FormatTo removes it).
+void AppendFormatted(std::string& out, std::string_view fmt, std::initializer_list<FormatArg> args,
+                     const TFormatSettings& s) {
   const FormatArg* argv = args.begin();
   const size_t argc = args.size();
   size_t next_arg = 0;
@@ -210,10 +100,11 @@ std::string Format(std::string_view fmt, std::initializer_list<FormatArg> args,
 
   size_t i = 0;
   while (i < fmt.size()) {
-    char c = fmt[i];
-    if (c != '%') {
-      out += c;
-      ++i;
+    if (fmt[i] != '%') {
+      // Literal text up to the next specifier, in one piece.
+      const size_t end = std::min(fmt.find('%', i), fmt.size());
+      out.append(fmt.substr(i, end - i));
+      i = end;
       continue;
     }
     ++i;
@@ -248,38 +139,37 @@ std::string Format(std::string_view fmt, std::initializer_list<FormatArg> args,
       if (!number(i, precision)) precision = 0;
     }
     if (i >= fmt.size()) Invalid(fmt);
-    char type = static_cast<char>(fmt[i] | 0x20);  // lower case
+    const char type = static_cast<char>(fmt[i] | 0x20);  // lower case
     ++i;
 
-    std::string text;
+    const size_t item = out.size();
     switch (type) {
       case 'd':
       case 'u': {
         const FormatArg& a = take();
         if (a.kind() != FormatArg::Kind::Int) Invalid(fmt);
-        bool negative = false;
         uint64_t magnitude;
         if (type == 'u' || a.is_unsigned()) {
           magnitude = AsUnsigned(a);
+        } else if (a.int_value() < 0) {
+          out += '-';
+          magnitude = 0 - static_cast<uint64_t>(a.int_value());
         } else {
-          negative = a.int_value() < 0;
-          magnitude = negative ? 0 - static_cast<uint64_t>(a.int_value())
-                               : static_cast<uint64_t>(a.int_value());
+          magnitude = static_cast<uint64_t>(a.int_value());
         }
-        text = ZeroPad(std::to_string(magnitude), precision);
-        if (negative) text = detail::Concat("-", text);
+        AppendUnsigned(out, magnitude, 10, precision);
         break;
       }
       case 'x': {
         const FormatArg& a = take();
         if (a.kind() != FormatArg::Kind::Int) Invalid(fmt);
-        text = Hex(AsUnsigned(a), precision);
+        AppendUnsigned(out, AsUnsigned(a), 16, precision);
         break;
       }
       case 'p': {
         const FormatArg& a = take();
         if (a.kind() != FormatArg::Kind::Pointer) Invalid(fmt);
-        text = Hex(reinterpret_cast<uintptr_t>(a.pointer_value()), 16);
+        AppendUnsigned(out, reinterpret_cast<uintptr_t>(a.pointer_value()), 16, 16);
         break;
       }
       case 's': {
@@ -287,7 +177,7 @@ std::string Format(std::string_view fmt, std::initializer_list<FormatArg> args,
         if (a.kind() != FormatArg::Kind::String) Invalid(fmt);
         std::string_view v = a.string_value();
         if (precision >= 0 && static_cast<size_t>(precision) < v.size()) v = v.substr(0, precision);
-        text = std::string(v);
+        out.append(v);
         break;
       }
       case 'e':
@@ -297,40 +187,83 @@ std::string Format(std::string_view fmt, std::initializer_list<FormatArg> args,
       case 'm': {
         const FormatArg& a = take();
         if (a.kind() != FormatArg::Kind::Float) Invalid(fmt);
-        Decimal d = detail::ToDecimal(a.float_value(), a.float_digits());
-        int type_digits = a.float_digits();
-        switch (type) {
-          case 'e':
-            text = FormatDecimal(d, TFloatFormat::ffExponent, precision < 0 ? 15 : precision, 3, s);
-            break;
-          case 'g':
-            text = FormatDecimal(d, TFloatFormat::ffGeneral, precision < 0 ? 15 : precision, 0, s);
-            break;
-          case 'f':
-            text = FormatDecimal(d, TFloatFormat::ffFixed, type_digits,
-                                 precision < 0 ? 2 : precision, s);
-            break;
-          case 'n':
-            text = FormatDecimal(d, TFloatFormat::ffNumber, type_digits,
-                                 precision < 0 ? 2 : precision, s);
-            break;
-          default:
-            text = FormatDecimal(d, TFloatFormat::ffCurrency, type_digits,
-                                 precision < 0 ? s.CurrencyDecimals : precision, s);
-            break;
-        }
+        AppendFloatArg(out, type, a, precision, s);
         break;
       }
       default:
         Invalid(fmt);
     }
-    if (width > 0 && static_cast<size_t>(width) > text.size()) {
-      std::string pad(static_cast<size_t>(width) - text.size(), ' ');
-      text = left ? text + pad : pad + text;
+    // A width pads with blanks: behind the item, or moved in front of it.
+    const size_t written = out.size() - item;
+    if (width > 0 && static_cast<size_t>(width) > written) {
+      const size_t end = out.size();
+      out.append(static_cast<size_t>(width) - written, ' ');
+      if (!left) detail::MoveToFront(out, item, end);
     }
-    out += text;
   }
+}
+
+}  // namespace
+
+std::string FloatToStrF(long double value, TFloatFormat format, int precision, int digits,
+                        const TFormatSettings& settings) {
+  std::string out;
+  detail::AppendFloat(out, detail::ToDecimal(value, 18), format, precision, digits, settings);
   return out;
+}
+
+std::string FloatToStrF(long double value, TFloatFormat format, int precision, int digits) {
+  return FloatToStrF(value, format, precision, digits, FormatSettings);
+}
+
+std::string FloatToStr(double value, const TFormatSettings& settings) {
+  std::string out;
+  detail::AppendFloat(out, detail::ToDecimal(value, 15), TFloatFormat::ffGeneral, 15, 0, settings);
+  return out;
+}
+
+std::string FloatToStr(double value) {
+  return FloatToStr(value, FormatSettings);
+}
+
+std::string FloatToStr(long double value) {
+  return FloatToStrF(value, TFloatFormat::ffGeneral, 18, 0, FormatSettings);
+}
+
+std::string IntToStr(int64_t value) {
+  return std::to_string(value);
+}
+
+std::string IntToHex(uint64_t value, int digits) {
+  std::string out;
+  AppendUnsigned(out, value, 16, digits);
+  return out;
+}
+
+void FormatTo(std::string& out, std::string_view fmt, std::initializer_list<FormatArg> args,
+              const TFormatSettings& settings) {
+  const size_t start = out.size();
+  try {
+    AppendFormatted(out, fmt, args, settings);
+  } catch (...) {
+    out.resize(start);
+    throw;
+  }
+}
+
+void FormatTo(std::string& out, std::string_view fmt, std::initializer_list<FormatArg> args) {
+  FormatTo(out, fmt, args, FormatSettings);
+}
+
+std::string Format(std::string_view fmt, std::initializer_list<FormatArg> args,
+                   const TFormatSettings& settings) {
+  std::string out;
+  AppendFormatted(out, fmt, args, settings);
+  return out;
+}
+
+std::string Format(std::string_view fmt, std::initializer_list<FormatArg> args) {
+  return Format(fmt, args, FormatSettings);
 }
 
 }  // namespace velmora::host

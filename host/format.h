@@ -131,6 +131,16 @@ std::string Format(std::string_view fmt, std::initializer_list<FormatArg> args);
 std::string Format(std::string_view fmt, std::initializer_list<FormatArg> args,
                    const TFormatSettings& settings);
 
+// Appending form of Format: appends exactly what Format returns to `out`.
+// The digit work is done in fixed-size buffers and the text is written
+// straight into `out`, so nothing is allocated while out.capacity() holds
+// out.size() plus the result (a line rewritten per buffer reuses its memory:
+// `line.clear(); FormatTo(line, ...)`).  On EConvertError `out` is left as it
+// was.  No argument may view `out` itself.
+void FormatTo(std::string& out, std::string_view fmt, std::initializer_list<FormatArg> args);
+void FormatTo(std::string& out, std::string_view fmt, std::initializer_list<FormatArg> args,
+              const TFormatSettings& settings);
+
 // Formats a number with a pattern of the host library's float-pattern
 // language:
 //   0   a digit, always shown        #   a digit, shown when significant
@@ -148,12 +158,18 @@ std::string FormatFloat(std::string_view pattern, long double value);
 std::string FormatFloat(std::string_view pattern, long double value,
                         const TFormatSettings& settings);
 std::string FormatFloat(std::string_view pattern, double value, const TFormatSettings& settings);
-// Declared after the overload above, which it must call: with the order
-// reversed a double would be formatted through the long double path, with
-// 18 significant digits instead of 15.
-inline std::string FormatFloat(std::string_view pattern, double value) {
-  return FormatFloat(pattern, value, FormatSettings);
-}
+std::string FormatFloat(std::string_view pattern, double value);
+
+// Appending form of FormatFloat: appends exactly what FormatFloat returns to
+// `out`, allocating nothing while out.capacity() holds out.size() plus the
+// result.  A double is formatted on its 15 significant digits, a long double
+// on 18.
+void FormatFloatTo(std::string& out, std::string_view pattern, double value,
+                   const TFormatSettings& settings);
+void FormatFloatTo(std::string& out, std::string_view pattern, long double value,
+                   const TFormatSettings& settings);
+void FormatFloatTo(std::string& out, std::string_view pattern, double value);
+void FormatFloatTo(std::string& out, std::string_view pattern, long double value);
 
 enum class TFloatFormat { ffGeneral, ffExponent, ffFixed, ffNumber, ffCurrency };
 

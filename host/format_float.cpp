@@ -1,7 +1,13 @@
 // FormatFloat: numbers through a float pattern (see format.h for the pattern
 // language).
+//
+// A pattern is read twice, by the same lexer and without building anything:
+// once to learn the section's layout (digit places, decimals always shown,
+// grouping, scientific notation), once to write the number into the caller's
+// string as the tokens come.  So formatting allocates nothing while the
+// string has room.
 #include <algorithm>
-#include <vector>
+#include <array>
 
 #include "host/float_text.h"
 #include "host/format.h"
@@ -13,14 +19,67 @@ using detail::Decimal;
 namespace {
 
 struct Token {
-  enum Kind { Literal, Digit, Point, Exponent } kind;
-  std::string text;          // Literal: the text; Digit: "0" or "#"
+  enum Kind { Literal, Digit, Point, Thousands, Exponent } kind = Literal;
+  std::string_view text;     // Literal: the text; Exponent: "E" or "e"
+  char digit = 0;            // Digit: '0' or '#'
   bool always_sign = false;  // Exponent: "E+" rather than "E-"
   int exp_digits = 0;        // Exponent: minimum exponent digits
 };
 
-struct Section {
-  std::vector<Token> tokens;
+// The tokens of one section.  After the first point, another point is
+// literal text; after an exponent, digits, points and commas are.
+class Lexer {
+ public:
+  explicit Lexer(std::string_view section) : p_(section) {}
+
+  bool Next(Token& t) {
+    if (i_ >= p_.size()) return false;
+    t = Token{};
+    const char c = p_[i_];
+    if (c == '"' || c == '\'') {
+      size_t end = p_.find(c, i_ + 1);
+      if (end == std::string_view::npos) end = p_.size();  // unclosed: to the end
+      t.text = p_.substr(i_ + 1, end - i_ - 1);
+      i_ = end + 1;
+    } else if ((c == '0' || c == '#') && !scientific_) {
+      t.kind = Token::Digit;
+      t.digit = c;
+      ++i_;
+    } else if (c == '.' && !after_point_ && !scientific_) {
+      t.kind = Token::Point;
+      after_point_ = true;
+      ++i_;
+    } else if (c == ',' && !scientific_) {
+      t.kind = Token::Thousands;
+      ++i_;
+    } else if ((c == 'E' || c == 'e') && i_ + 1 < p_.size() &&
+               (p_[i_ + 1] == '+' || p_[i_ + 1] == '-') && !scientific_) {
+      t.kind = Token::Exponent;
+      t.text = p_.substr(i_, 1);
+      t.always_sign = p_[i_ + 1] == '+';
+      i_ += 2;
+      while (i_ < p_.size() && (p_[i_] == '0' || p_[i_] == '#')) {
+        if (p_[i_] == '0') ++t.exp_digits;
+        ++i_;
+      }
+      t.exp_digits = std::min(t.exp_digits, 4);
+      scientific_ = true;
+    } else {
+      t.text = p_.substr(i_, 1);
+      ++i_;
+    }
+    return true;
+  }
+
+ private:
+  std::string_view p_;
+  size_t i_ = 0;
+  bool after_point_ = false;
+  bool scientific_ = false;
+};
+
+// What a section asks of the number.
+struct Layout {
   bool thousands = false;
   int int_places = 0;  // digit placeholders before the point
   int int_min = 0;     // integer digits always shown
@@ -29,74 +88,35 @@ struct Section {
   bool scientific = false;
 };
 
-// Splits at ';' outside quoted text.
-std::vector<std::string_view> SplitSections(std::string_view pattern) {
-  std::vector<std::string_view> out;
-  size_t start = 0;
-  char quote = 0;
-  for (size_t i = 0; i < pattern.size(); ++i) {
-    char c = pattern[i];
-    if (quote) {
-      if (c == quote) quote = 0;
-    } else if (c == '"' || c == '\'') {
-      quote = c;
-    } else if (c == ';') {
-      out.push_back(pattern.substr(start, i - start));
-      start = i + 1;
-    }
-  }
-  out.push_back(pattern.substr(start));
-  return out;
-}
-
-Section Parse(std::string_view p) {
-  Section s;
+Layout Measure(std::string_view section) {
+  Layout s;
   bool after_point = false;
   int first_int_zero = -1;
   int last_dec_zero = -1;
-  auto literal = [&](std::string_view text) {
-    if (!s.tokens.empty() && s.tokens.back().kind == Token::Literal) {
-      s.tokens.back().text += text;
-    } else {
-      s.tokens.push_back({Token::Literal, std::string(text)});
-    }
-  };
-  for (size_t i = 0; i < p.size(); ++i) {
-    char c = p[i];
-    if (c == '"' || c == '\'') {
-      size_t end = p.find(c, i + 1);
-      if (end == std::string_view::npos) end = p.size();
-      literal(p.substr(i + 1, end - i - 1));
-      i = end;
-    } else if ((c == '0' || c == '#') && !s.scientific) {
-      s.tokens.push_back({Token::Digit, std::string(1, c)});
-      if (after_point) {
-        if (c == '0') last_dec_zero = s.dec_places;
-        ++s.dec_places;
-      } else {
-        if (c == '0' && first_int_zero < 0) first_int_zero = s.int_places;
-        ++s.int_places;
-      }
-    } else if (c == '.' && !after_point && !s.scientific) {
-      after_point = true;
-      s.tokens.push_back({Token::Point, {}});
-    } else if (c == ',' && !s.scientific) {
-      s.thousands = true;
-    } else if ((c == 'E' || c == 'e') && i + 1 < p.size() && (p[i + 1] == '+' || p[i + 1] == '-') &&
-               !s.scientific) {
-      Token t{Token::Exponent, std::string(1, c)};
-      t.always_sign = p[i + 1] == '+';
-      i += 2;
-      while (i < p.size() && (p[i] == '0' || p[i] == '#')) {
-        if (p[i] == '0') ++t.exp_digits;
-        ++i;
-      }
-      --i;
-      t.exp_digits = std::min(t.exp_digits, 4);
-      s.tokens.push_back(t);
-      s.scientific = true;
-    } else {
-      literal(std::string_view(&p[i], 1));
+  Lexer lexer(section);
+  Token t;
+  while (lexer.Next(t)) {
+    switch (t.kind) {
+      case Token::Digit:
+        if (after_point) {
+          if (t.digit == '0') last_dec_zero = s.dec_places;
+          ++s.dec_places;
+        } else {
+          if (t.digit == '0' && first_int_zero < 0) first_int_zero = s.int_places;
+          ++s.int_places;
+        }
+        break;
+      case Token::Point:
+        after_point = true;
+        break;
+      case Token::Thousands:
+        s.thousands = true;
+        break;
+      case Token::Exponent:
+        s.scientific = true;
+        break;
+      case Token::Literal:
+        break;
     }
   }
   s.int_min = first_int_zero < 0 ? 0 : s.int_places - first_int_zero;
@@ -104,9 +124,35 @@ Section Parse(std::string_view p) {
   return s;
 }
 
+// The sections for positive; negative; zero values, split at ';' outside
+// quoted text.  Sections beyond the third are never used.
+struct Sections {
+  std::array<std::string_view, 3> text;
+  size_t count = 0;
+};
+
+Sections Split(std::string_view pattern) {
+  Sections out;
+  size_t start = 0;
+  char quote = 0;
+  for (size_t i = 0; i < pattern.size() && out.count < out.text.size(); ++i) {
+    const char c = pattern[i];
+    if (quote) {
+      if (c == quote) quote = 0;
+    } else if (c == '"' || c == '\'') {
+      quote = c;
+    } else if (c == ';') {
+      out.text[out.count++] = pattern.substr(start, i - start);
+      start = i + 1;
+    }
+  }
+  if (out.count < out.text.size()) out.text[out.count++] = pattern.substr(start);
+  return out;
+}
+
 // The rounded value that the section shows, with its exponent when
 // scientific.
-Decimal RoundFor(const Section& s, Decimal d, int& exponent) {
+Decimal RoundFor(const Layout& s, Decimal d, int& exponent) {
   exponent = 0;
   if (s.scientific) {
     detail::RoundToSignificant(d, std::max(1, s.int_places + s.dec_places));
@@ -120,20 +166,23 @@ Decimal RoundFor(const Section& s, Decimal d, int& exponent) {
   return d;
 }
 
-std::string Render(const Section& s, const Decimal& m, int exponent, bool minus,
-                   const TFormatSettings& settings) {
-  std::string int_digits = detail::IntegerDigits(m);
-  if (int_digits == "0") int_digits.clear();
-  if (static_cast<int>(int_digits.size()) < s.int_min) {
-    int_digits.insert(0, static_cast<size_t>(s.int_min) - int_digits.size(), '0');
-  }
-  std::string dec_digits = detail::FractionDigits(m, s.dec_places);
-  while (static_cast<int>(dec_digits.size()) > s.dec_min && dec_digits.back() == '0') {
-    dec_digits.pop_back();
-  }
+// Writes m through the section's tokens.  The minus sign goes before the
+// first digit or decimal separator written, or in front of the whole text
+// when the section shows none.
+void Render(std::string& out, std::string_view section, const Layout& s, const Decimal& m,
+            int exponent, bool minus, const TFormatSettings& settings) {
+  const size_t start = out.size();
+  // The integer digits: the value's own (none for a value below 1), padded
+  // with zeros to the digits the pattern always shows.
+  const int natural = m.zero() || m.exponent <= 0 ? 0 : m.exponent;
+  const int total = std::max(natural, s.int_min);
+  const int padding = total - natural;
+  auto int_digit = [&](int k) { return k < padding ? '0' : m.digit(k - padding); };
+  // The decimals: the pattern's places, trailing zeros dropped down to the
+  // decimals always shown.
+  int dec_count = s.dec_places;
+  while (dec_count > s.dec_min && m.digit(m.exponent + dec_count - 1) == '0') --dec_count;
 
-  const int total = static_cast<int>(int_digits.size());
-  std::string out;
   bool sign_done = !minus;
   auto sign = [&]() {
     if (!sign_done) out += '-';
@@ -143,8 +192,8 @@ std::string Render(const Section& s, const Decimal& m, int exponent, bool minus,
   auto emit_int = [&](int from, int to) {
     for (int k = from; k < to; ++k) {
       sign();
-      out += int_digits[static_cast<size_t>(k)];
-      int left = total - 1 - k;
+      out += int_digit(k);
+      const int left = total - 1 - k;
       if (s.thousands && left > 0 && left % 3 == 0) out += settings.ThousandSeparator;
     }
   };
@@ -152,14 +201,20 @@ std::string Render(const Section& s, const Decimal& m, int exponent, bool minus,
   int int_seen = 0;
   int dec_seen = 0;
   bool int_done = s.int_places == 0 && total == 0;
-  for (const Token& t : s.tokens) {
+  Lexer lexer(section);
+  Token t;
+  while (lexer.Next(t)) {
     switch (t.kind) {
       case Token::Literal:
-        out += t.text;
+        out.append(t.text);
+        break;
+      case Token::Thousands:
         break;
       case Token::Digit:
         if (int_seen < s.int_places) {
-          int index = total - s.int_places + int_seen;
+          // The first integer placeholder takes every digit beyond the
+          // placeholders; the others one each.
+          const int index = total - s.int_places + int_seen;
           if (int_seen == 0) {
             emit_int(0, std::max(index + 1, 0));
           } else if (index >= 0) {
@@ -172,9 +227,9 @@ std::string Render(const Section& s, const Decimal& m, int exponent, bool minus,
             emit_int(0, total);
             int_done = true;
           }
-          if (dec_seen < static_cast<int>(dec_digits.size())) {
+          if (dec_seen < dec_count) {
             sign();
-            out += dec_digits[static_cast<size_t>(dec_seen)];
+            out += m.digit(m.exponent + dec_seen);
           }
           ++dec_seen;
         }
@@ -184,67 +239,83 @@ std::string Render(const Section& s, const Decimal& m, int exponent, bool minus,
           emit_int(0, total);
           int_done = true;
         }
-        if (!dec_digits.empty()) {
+        if (dec_count > 0) {
           sign();
           out += settings.DecimalSeparator;
         }
         break;
-      case Token::Exponent: {
+      case Token::Exponent:
         if (!int_done) {
           emit_int(0, total);
           int_done = true;
         }
-        out += t.text;
-        if (exponent < 0) {
-          out += '-';
-        } else if (t.always_sign) {
-          out += '+';
-        }
-        std::string e = std::to_string(exponent < 0 ? -exponent : exponent);
-        if (static_cast<int>(e.size()) < t.exp_digits) {
-          e.insert(0, static_cast<size_t>(t.exp_digits) - e.size(), '0');
-        }
-        out += e;
+        out.append(t.text);
+        detail::AppendExponent(out, exponent, t.always_sign, t.exp_digits);
         break;
-      }
     }
   }
   if (!int_done) emit_int(0, total);
-  if (!sign_done) out = detail::Concat("-", out);
-  return out;
+  if (!sign_done) {
+    const size_t end = out.size();
+    out += '-';
+    detail::MoveToFront(out, start, end);
+  }
 }
 
-std::string FormatDecimal(std::string_view pattern, Decimal d, const TFormatSettings& settings,
-                          long double value) {
-  if (d.nan || d.infinite) return detail::SpecialText(d);
-  auto sections = SplitSections(pattern);
-  if (sections[0].empty() && sections.size() == 1) {
-    return FloatToStrF(value, TFloatFormat::ffGeneral, 15, 0, settings);
+void AppendPattern(std::string& out, std::string_view pattern, const Decimal& d,
+                   const TFormatSettings& settings, long double value) {
+  if (d.nan || d.infinite) {
+    detail::AppendSpecial(out, d);
+    return;
   }
-  Section positive = Parse(sections[0]);
-  const Section* chosen = &positive;
-  Section negative, zero;
+  if (pattern.empty()) {
+    detail::AppendFloat(out, detail::ToDecimal(value, 18), TFloatFormat::ffGeneral, 15, 0,
+                        settings);
+    return;
+  }
+  const Sections sections = Split(pattern);
+  std::string_view chosen = sections.text[0];
   bool minus = d.negative;
-  if (d.negative && sections.size() > 1 && !sections[1].empty()) {
-    negative = Parse(sections[1]);
-    chosen = &negative;
+  if (d.negative && sections.count > 1 && !sections.text[1].empty()) {
+    chosen = sections.text[1];
     minus = false;  // the section carries its own sign text
   }
+  Layout layout = Measure(chosen);
   int exponent = 0;
-  Decimal m = RoundFor(*chosen, d, exponent);
-  if (m.zero() && sections.size() > 2 && !sections[2].empty()) {
-    zero = Parse(sections[2]);
-    chosen = &zero;
-    m = RoundFor(*chosen, d, exponent);
+  Decimal m = RoundFor(layout, d, exponent);
+  if (m.zero() && sections.count > 2 && !sections.text[2].empty()) {
+    chosen = sections.text[2];
+    layout = Measure(chosen);
+    m = RoundFor(layout, d, exponent);
   }
-  return Render(*chosen, m, exponent, minus && !m.zero(), settings);
+  Render(out, chosen, layout, m, exponent, minus && !m.zero(), settings);
 }
 
 }  // namespace
 
+void FormatFloatTo(std::string& out, std::string_view pattern, long double value,
+                   const TFormatSettings& settings) {
+  AppendPattern(out, pattern, detail::ToDecimal(value, 18), settings, value);
+}
+
+void FormatFloatTo(std::string& out, std::string_view pattern, double value,
+                   const TFormatSettings& settings) {
+  AppendPattern(out, pattern, detail::ToDecimal(value, 15), settings, value);
+}
+
+void FormatFloatTo(std::string& out, std::string_view pattern, long double value) {
+  FormatFloatTo(out, pattern, value, FormatSettings);
+}
+
+void FormatFloatTo(std::string& out, std::string_view pattern, double value) {
+  FormatFloatTo(out, pattern, value, FormatSettings);
+}
+
 std::string FormatFloat(std::string_view pattern, long double value,
                         const TFormatSettings& settings) {
-  return FormatDecimal(pattern, detail::ToDecimal(value, 18), settings, value);
+  std::string out;
+  FormatFloatTo(out, pattern, value, settings);
+  return out;
 }
 
 std::string FormatFloat(std::string_view pattern, long double value) {
@@ -252,7 +323,13 @@ std::string FormatFloat(std::string_view pattern, long double value) {
 }
 
 std::string FormatFloat(std::string_view pattern, double value, const TFormatSettings& settings) {
-  return FormatDecimal(pattern, detail::ToDecimal(value, 15), settings, value);
+  std::string out;
+  FormatFloatTo(out, pattern, value, settings);
+  return out;
+}
+
+std::string FormatFloat(std::string_view pattern, double value) {
+  return FormatFloat(pattern, value, FormatSettings);
 }
 
 }  // namespace velmora::host

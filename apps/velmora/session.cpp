@@ -2,6 +2,8 @@
 
 #include <signal.h>
 
+#include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <csignal>
@@ -211,19 +213,36 @@ bool InputUsedUp() {
 // ---- output ------------------------------------------------------------------------
 
 std::string ToUtf8(std::string_view ansi) {
+  // Bytes below 0x80 are ASCII in the component's code page (Windows-1251)
+  // and in UTF-8 alike: key names and most summary lines need no iconv.
+  if (std::all_of(ansi.begin(), ansi.end(),
+                  [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+    return std::string(ansi);
   return host::AnsiToUtf8(ansi);
 }
 
 void PrintLine(const std::string& line) {
+  // stdout is buffered by the C library (fully, unless it is a terminal):
+  // no flush per line.
   std::fwrite(line.data(), 1, line.size(), stdout);
   std::fputc('\n', stdout);
 }
 
-std::string NumberForHumans(double value) {
-  if (!std::isfinite(value)) return std::isnan(value) ? "nan" : (value > 0 ? "inf" : "-inf");
+void AppendNumberForHumans(std::string& out, double value) {
+  if (!std::isfinite(value)) {
+    out += std::isnan(value) ? "nan" : (value > 0 ? "inf" : "-inf");
+    return;
+  }
+  // What printf("%.6g") writes in the "C" locale, without its cost.
   char buf[32];
-  std::snprintf(buf, sizeof buf, "%.6g", value);
-  return buf;
+  const auto r = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general, 6);
+  out.append(buf, r.ptr);
+}
+
+std::string NumberForHumans(double value) {
+  std::string text;
+  AppendNumberForHumans(text, value);
+  return text;
 }
 
 }  // namespace velmora::app

@@ -97,7 +97,9 @@ bool InputUsedUp();
 std::string ToUtf8(std::string_view ansi);
 // Prints one line on stdout.
 void PrintLine(const std::string& line);
-// Compact text of a number for human-readable lines ("12.5", "-120").
+// Compact text of a number for human-readable lines ("12.5", "-120"): as
+// printf's "%.6g", and "nan", "inf", "-inf".
 std::string NumberForHumans(double value);
+void AppendNumberForHumans(std::string& out, double value);
 
 }  // namespace velmora::app

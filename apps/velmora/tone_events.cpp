@@ -1,10 +1,35 @@
 // One line per event of the tone component.  See tone_events.h.
 #include "apps/velmora/tone_events.h"
 
+#include <initializer_list>
+#include <string_view>
+#include <utility>
+
 #include "apps/velmora/command.h"
 #include "apps/velmora/session.h"
 
 namespace velmora::app {
+
+namespace {
+
+// One line at a time is printed; its memory is kept for the next.
+std::string& LineBuffer() {
+  static std::string line;
+  return line;
+}
+
+// Appends " name=value" for each field, the numbers as a person reads them.
+void AppendFields(std::string& line,
+                  std::initializer_list<std::pair<std::string_view, double>> fields) {
+  for (const auto& [name, value] : fields) {
+    line += ' ';
+    line += name;
+    line += '=';
+    AppendNumberForHumans(line, value);
+  }
+}
+
+}  // namespace
 
 void PrintTone(bool json, int32_t asum, double noise_level, double a0, double f0) {
   if (json) {
@@ -16,9 +41,11 @@ void PrintTone(bool json, int32_t asum, double noise_level, double a0, double f0
                   .Add("f0", f0)
                   .str());
   } else {
-    PrintLine("GetTone asum=" + std::to_string(asum) +
-              " noise_level=" + NumberForHumans(noise_level) + " a0=" + NumberForHumans(a0) +
-              " f0=" + NumberForHumans(f0));
+    std::string& line = LineBuffer();
+    line.assign("GetTone asum=");
+    line += std::to_string(asum);
+    AppendFields(line, {{"noise_level", noise_level}, {"a0", a0}, {"f0", f0}});
+    PrintLine(line);
   }
 }
 
@@ -34,8 +61,11 @@ void PrintKey(bool json, const std::string& key, double a1, double a2, double f1
                   .Add("f2", f2)
                   .str());
   } else {
-    PrintLine("Key key=" + text + " a1=" + NumberForHumans(a1) + " a2=" + NumberForHumans(a2) +
-              " f1=" + NumberForHumans(f1) + " f2=" + NumberForHumans(f2));
+    std::string& line = LineBuffer();
+    line.assign("Key key=");
+    line += text;
+    AppendFields(line, {{"a1", a1}, {"a2", a2}, {"f1", f1}, {"f2", f2}});
+    PrintLine(line);
   }
 }
 

@@ -44,6 +44,10 @@ class CaptureStream {
   virtual size_t Read(uint8_t* dst, size_t size, Waiter& waiter) = 0;
   // True once the source has no more sound to give (the end of a file).
   virtual bool Ended() const { return false; }
+  // True when Read never waits (a file played as fast as it is consumed):
+  // the device may then fill a buffer on the thread that queues it, with
+  // no hand-off to the device thread.
+  virtual bool ReadsWithoutWaiting() const { return false; }
 };
 
 // Sound going to a device, in the format it was opened with.

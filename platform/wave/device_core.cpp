@@ -41,7 +41,7 @@ MMRESULT DeviceCore::UnprepareHeader(WAVEHDR* header) {
   return MMSYSERR_NOERROR;
 }
 
-MMRESULT DeviceCore::EnqueueLocked(WAVEHDR* header) {
+MMRESULT DeviceCore::EnqueueLocked(WAVEHDR* header, bool wake_device) {
   if (closing_) return MMSYSERR_INVALHANDLE;
   if (!(header->dwFlags & WHDR_PREPARED)) return WAVERR_UNPREPARED;
   if (header->dwFlags & WHDR_INQUEUE) return WAVERR_STILLPLAYING;
@@ -53,22 +53,23 @@ MMRESULT DeviceCore::EnqueueLocked(WAVEHDR* header) {
   else
     head_ = header;
   tail_ = header;
-  changed_.notify_all();
+  if (wake_device) changed_.notify_all();
   return MMSYSERR_NOERROR;
 }
 
-void DeviceCore::CompleteHeadLocked() {
+void DeviceCore::CompleteHeadLocked(bool wake_device) {
   WAVEHDR* header = head_;
   head_ = header->lpNext;
   if (!head_) tail_ = nullptr;
   header->lpNext = nullptr;
   header->dwFlags = (header->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
   completed_.push_back(header);
-  changed_.notify_all();
+  if (wake_device) changed_.notify_all();
 }
 
 bool DeviceCore::NotifyCompletedLocked(std::unique_lock<std::mutex>& lock) {
-  if (completed_.empty() && !after_notify_pending_) return false;
+  if (notify_busy_ || (completed_.empty() && !after_notify_pending_)) return false;
+  notify_busy_ = true;
   notifying_.swap(completed_);
   bool after = after_notify_pending_;
   after_notify_pending_ = false;
@@ -77,6 +78,7 @@ bool DeviceCore::NotifyCompletedLocked(std::unique_lock<std::mutex>& lock) {
   notifying_.clear();
   if (after) AfterNotify();
   lock.lock();
+  notify_busy_ = false;
   return true;
 }
 

@@ -7,8 +7,11 @@
 // for the sound card, and no notification is made with the lock held.
 //
 // Order of notifications: buffers completed by the device thread and by
-// reset/stop calls all go through one list that only the device thread
-// empties, so buffers are notified in the order they were completed.
+// reset/stop calls all go through one list, emptied by one thread at a time
+// (`notify_busy_`), so buffers are notified in the order they were
+// completed.  The device thread empties it; an input that fills a buffer on
+// the thread that queues it (input_device.h) notifies that buffer itself,
+// and only when nothing else is waiting to be notified.
 #pragma once
 
 #include <condition_variable>
@@ -40,13 +43,24 @@ class DeviceCore {
   MMRESULT PrepareHeader(WAVEHDR* header, uint32_t clear_on_prepare);
   MMRESULT UnprepareHeader(WAVEHDR* header);
   // Appends a prepared header to the queue (lock held by the caller).
-  MMRESULT EnqueueLocked(WAVEHDR* header);
+  // `wake_device` false: the caller deals with the header itself and the
+  // device thread need not look (waking it costs a thread switch).
+  MMRESULT EnqueueLocked(WAVEHDR* header, bool wake_device = true);
   // Removes the head of the queue, marks it done and lists it for
   // notification (lock held).
-  void CompleteHeadLocked();
-  // The device thread: notifies what was completed, dropping the lock while
-  // it does.  Returns true when it notified anything.
+  void CompleteHeadLocked(bool wake_device = true);
+  // Notifies what was completed, dropping the lock while it does.  Returns
+  // true when it notified anything; false also when another thread is
+  // notifying (that thread wakes the device thread when it is done).
   bool NotifyCompletedLocked(std::unique_lock<std::mutex>& lock);
+  // Nothing is waiting to be notified and nobody is notifying (lock held).
+  bool NotifyIdleLocked() const {
+    return completed_.empty() && !after_notify_pending_ && !notify_busy_;
+  }
+  // Lock held: waits until no other thread is notifying.
+  void WaitNotifyIdleLocked(std::unique_lock<std::mutex>& lock) {
+    changed_.wait(lock, [this] { return !notify_busy_; });
+  }
   // Starts `body` on the device thread / ends it.  Ending sets `closing_`,
   // interrupts any wait and joins.
   template <class F>
@@ -75,7 +89,8 @@ class DeviceCore {
 
  private:
   std::vector<WAVEHDR*> completed_;  // awaiting notification
-  std::vector<WAVEHDR*> notifying_;  // being notified by the device thread
+  std::vector<WAVEHDR*> notifying_;  // being notified (by the notify_busy_ thread)
+  bool notify_busy_ = false;         // a thread is notifying, the lock dropped
   std::thread thread_;
 };
 

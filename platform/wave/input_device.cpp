@@ -11,6 +11,7 @@ WaveInObject::WaveInObject(std::unique_ptr<CaptureStream> stream, const wave::Pc
                            const wave::Notifier& notifier)
     : DeviceCore(format, notifier, MM_WIM_DATA),
       stream_(std::move(stream)),
+      fill_here_(stream_->ReadsWithoutWaiting() && !notifier.CallsOwnerCode()),
       scratch_(std::max(format.WholeFrames(stream_->ChunkBytes()), size_t{format.block_align()})) {
   handle_ = reinterpret_cast<uintptr_t>(this);
   notifier_.set_input(true);
@@ -31,16 +32,61 @@ MMRESULT WaveInObject::Prepare(WAVEHDR* header) {
 }
 
 MMRESULT WaveInObject::Add(WAVEHDR* header) {
-  std::lock_guard lock(mutex_);
+  std::unique_lock lock(mutex_);
   if (!closing_ && (header->dwFlags & (WHDR_PREPARED | WHDR_INQUEUE)) == WHDR_PREPARED &&
       header->dwBufferLength < format_.block_align())
     return MMSYSERR_INVALPARAM;  // could never hold one frame
-  MMRESULT r = EnqueueLocked(header);
-  if (r == MMSYSERR_NOERROR) {
-    header->dwBytesRecorded = 0;
-    header->dwFlags = WHDR_PREPARED | WHDR_INQUEUE;
-  }
+  const bool here = FillsHereLocked(header);
+  MMRESULT r = EnqueueLocked(header, !here);
+  if (r != MMSYSERR_NOERROR) return r;
+  header->dwBytesRecorded = 0;
+  header->dwFlags = WHDR_PREPARED | WHDR_INQUEUE;
+  if (here) FillHereLocked(lock);
   return r;
+}
+
+bool WaveInObject::FillsHereLocked(const WAVEHDR* header) const {
+  // Queue empty, so the header becomes the head; no sound read but not yet
+  // delivered; nothing completed earlier still to be notified.
+  return fill_here_ && started_ && !closing_ && !ended_ && !source_ended_ && !head_ && !reading_ &&
+         pending_length_ == 0 && NotifyIdleLocked() &&
+         (header->dwFlags & (WHDR_PREPARED | WHDR_INQUEUE)) == WHDR_PREPARED;
+}
+
+void WaveInObject::FillHereLocked(std::unique_lock<std::mutex>& lock) {
+  WAVEHDR* header = head_;
+  auto* data = reinterpret_cast<uint8_t*>(header->lpData);
+  for (;;) {
+    size_t room = format_.WholeFrames(header->dwBufferLength - header->dwBytesRecorded);
+    if (room == 0) break;
+    // The pieces the device thread would ask for, so the stream sees the
+    // same reads either way.
+    size_t got =
+        stream_->Read(data + header->dwBytesRecorded, std::min(room, scratch_.size()), waiter_);
+    header->dwBytesRecorded += static_cast<uint32_t>(got);
+    if (stream_->Ended()) {
+      source_ended_ = true;
+      break;
+    }
+    if (got == 0) break;
+  }
+  const bool full = format_.WholeFrames(header->dwBufferLength - header->dwBytesRecorded) == 0;
+  if (full || (source_ended_ && header->dwBytesRecorded > 0)) CompleteHeadLocked(false);
+  if (source_ended_) {
+    // As on the device thread: the last partial buffer goes back with its
+    // real count; buffers queued after it stay queued until a reset.
+    ended_ = true;
+    after_notify_pending_ = true;
+  }
+  if (head_) {
+    // The stream gave too little to complete it: the device thread goes on.
+    changed_.notify_all();
+    return;
+  }
+  NotifyCompletedLocked(lock);
+  // A reset, close or stop that came while the lock was dropped may have
+  // left work for the device thread.
+  if (closing_ || !NotifyIdleLocked()) changed_.notify_all();
 }
 
 MMRESULT WaveInObject::Start() {
@@ -128,10 +174,12 @@ void WaveInObject::Run() {
       size_t room = format_.WholeFrames(head_->dwBufferLength - head_->dwBytesRecorded);
       size_t want = std::min(room, scratch_.size());
       waiter_.Rearm();
+      reading_ = true;
       lock.unlock();
       size_t got = stream_->Read(scratch_.data(), want, waiter_);
       bool ended = stream_->Ended();
       lock.lock();
+      reading_ = false;
       pending_offset_ = 0;
       pending_length_ = got;
       if (ended) source_ended_ = true;
@@ -145,7 +193,9 @@ void WaveInObject::Run() {
       after_notify_pending_ = true;
     }
   }
-  // Closing: what was completed is still notified, before the close message.
+  // Closing: what was completed is still notified, before the close message
+  // (after a notification that a queueing thread may be making).
+  WaitNotifyIdleLocked(lock);
   while (NotifyCompletedLocked(lock)) {
   }
 }

@@ -19,6 +19,10 @@ class Notifier {
   void Notify(uintptr_t device, uint32_t msg, uintptr_t param) const;
   // Function notification needs to know the direction to call the right type.
   void set_input(bool input) { input_ = input; }
+  // True when notifying runs the owner's code on the notifying thread (a
+  // function callback); a window message is posted and an event set, so
+  // those may be made from any thread, also one inside a wave call.
+  bool CallsOwnerCode() const { return kind_ == CALLBACK_FUNCTION; }
 
  private:
   uint32_t kind_;

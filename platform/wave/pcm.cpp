@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <cmath>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 namespace velmora::platform::wave {
 
 size_t PcmFormat::BytesFor(uint32_t ms) const {
@@ -45,16 +49,30 @@ void DecodeToFloat(const uint8_t* in, size_t frames, const PcmFormat& format, fl
   }
 }
 
+namespace {
+
+// std::lrint of a float, inline: on x86-64 the C library's lrintf is this
+// very instruction (round in the current mode), without the call.
+inline long RoundToLong(float x) {
+#if defined(__x86_64__)
+  return static_cast<long>(_mm_cvtss_si64(_mm_set_ss(x)));
+#else
+  return std::lrint(x);
+#endif
+}
+
+}  // namespace
+
 void EncodeFromFloat(const float* in, size_t frames, const PcmFormat& format, uint8_t* out) {
   size_t samples = frames * format.channels;
   if (format.bits == 8) {
     for (size_t i = 0; i < samples; ++i) {
-      long v = std::lrint(in[i] * 128.0f) + 128;
+      long v = RoundToLong(in[i] * 128.0f) + 128;
       out[i] = static_cast<uint8_t>(std::clamp(v, 0L, 255L));
     }
   } else {
     for (size_t i = 0; i < samples; ++i) {
-      long v = std::clamp(std::lrint(in[i] * 32768.0f), -32768L, 32767L);
+      long v = std::clamp(RoundToLong(in[i] * 32768.0f), -32768L, 32767L);
       auto u = static_cast<uint16_t>(static_cast<int16_t>(v));
       out[2 * i] = static_cast<uint8_t>(u & 0xFF);
       out[2 * i + 1] = static_cast<uint8_t>(u >> 8);
@@ -110,16 +128,28 @@ void Resampler::Process(const float* in, size_t frames, std::vector<float>& out)
   // Positions 0..frames: 0 is last_, k is in[k-1].
   auto at = [&](size_t k, size_t c) { return k == 0 ? last_[c] : in[(k - 1) * ch + c]; };
   const double end = static_cast<double>(frames);
+  // Written by index into room made beforehand (about (end - position_) /
+  // step_ frames; more is made should rounding give one or two extra).
+  size_t used = out.size();
+  auto room = [&] {
+    const double left = std::max(0.0, (end - position_) / step_);
+    out.resize(used + (static_cast<size_t>(left) + 2) * ch);
+  };
+  room();
   while (position_ < end) {
+    if (used + ch > out.size()) room();
     auto k = static_cast<size_t>(position_);
     auto frac = static_cast<float>(position_ - static_cast<double>(k));
+    float* o = out.data() + used;
     for (size_t c = 0; c < ch; ++c) {
       float a = at(k, c);
       float b = at(k + 1, c);
-      out.push_back(a + (b - a) * frac);
+      o[c] = a + (b - a) * frac;
     }
+    used += ch;
     position_ += step_;
   }
+  out.resize(used);
   if (frames > 0) {
     position_ -= end;
     std::copy(in + (frames - 1) * ch, in + frames * ch, last_.begin());

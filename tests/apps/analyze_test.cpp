@@ -20,19 +20,6 @@ namespace {
 namespace fs = std::filesystem;
 using std::chrono::seconds;
 
-RunResult Velmora(const std::vector<std::string>& args) {
-  std::vector<std::string> argv{VelmoraProgram()};
-  argv.insert(argv.end(), args.begin(), args.end());
-  return Run(argv, "", seconds(60));
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
-
 // Values of `key` in the JSON lines whose event is `event` (Python parses).
 std::vector<std::string> JsonValues(const std::string& out, const std::string& event,
                                     const std::string& key) {
@@ -44,7 +31,7 @@ std::vector<std::string> JsonValues(const std::string& out, const std::string& e
       "        print(o[sys.argv[2]])\n";
   RunResult r = testing::Run({"python3", "-c", script, event, key}, out, seconds(30));
   EXPECT_EQ(r.exit_code, 0) << r.err << "\n" << out;
-  return Lines(r.out);
+  return SplitLines(r.out);
 }
 
 // Key tones (nominal frequencies) of "123a456b789c*0#d".
@@ -91,23 +78,23 @@ TEST(AnalyzeCommand, WavMp3ListSpectrumAndJson) {
   if (!HaveProgram("sox")) GTEST_FAIL() << "sox is not installed (make deps installs it)";
   TempDir dir;
   const std::string wav = SoxKey(dir, kKeys[5], 44100, "0.25", "0");
-  RunResult r = Velmora({"analyze", wav});
+  RunResult r = RunVelmora({"analyze", wav});
   ASSERT_EQ(r.exit_code, 0) << r.err;
   EXPECT_EQ(r.err, "");
-  std::vector<std::string> lines = Lines(r.out);
+  std::vector<std::string> lines = SplitLines(r.out);
   ASSERT_EQ(lines.size(), 2u) << r.out;
   EXPECT_EQ(lines[0].rfind("GetTone asum=0 ", 0), 0u) << r.out;
   EXPECT_EQ(lines[1].rfind("Key key=5 a1=", 0), 0u) << r.out;
 
   const std::string csv = dir.file("spectrum.csv");
-  r = Velmora({"analyze", wav, "--json", "--set", "FFT_point=1000", "--set", "FFT_window=dB_72",
-               "--spectrum", csv});
+  r = RunVelmora({"analyze", wav, "--json", "--set", "FFT_point=1000", "--set", "FFT_window=dB_72",
+                  "--spectrum", csv});
   ASSERT_EQ(r.exit_code, 0) << r.err;
   EXPECT_EQ(JsonValues(r.out, "Key", "key"), std::vector<std::string>{"5"});
   const std::vector<std::string> f1 = JsonValues(r.out, "Key", "f1");
   ASSERT_EQ(f1.size(), 1u);
   EXPECT_NEAR(std::stod(f1[0]), 1335.06, 0.01);  // 31 bins of 43.07 Hz
-  std::vector<std::string> rows = Lines(ReadFile(csv));
+  std::vector<std::string> rows = SplitLines(ReadFile(csv));
   ASSERT_EQ(rows.size(), 513u);  // the header and 512 bins
   EXPECT_EQ(rows[0], "x,y");
   EXPECT_EQ(rows[1].rfind("0,", 0), 0u);
@@ -118,11 +105,11 @@ TEST(AnalyzeCommand, WavMp3ListSpectrumAndJson) {
   for (int i = 0; i < 200; ++i) list += "0x" + std::string(i % 3 ? "00000220" : "000001e0") + "\n";
   const std::string lst = dir.file("samples.txt");
   WriteFile(lst, list);
-  r = Velmora({"analyze", lst, "--json", "--spectrum", csv});
+  r = RunVelmora({"analyze", lst, "--json", "--spectrum", csv});
   ASSERT_EQ(r.exit_code, 0) << r.err;
   ASSERT_EQ(JsonValues(r.out, "GetTone", "noise_level").size(), 1u) << r.out;
   EXPECT_LT(std::stod(JsonValues(r.out, "GetTone", "noise_level")[0]), 0.0);
-  EXPECT_EQ(Lines(ReadFile(csv)).size(), 1u + 126u);  // positions 2 .. 127 of 256
+  EXPECT_EQ(SplitLines(ReadFile(csv)).size(), 1u + 126u);  // positions 2 .. 127 of 256
 
   // An MP3 elsewhere is copied into plugins/ beside the program and decoded
   // there.
@@ -130,7 +117,7 @@ TEST(AnalyzeCommand, WavMp3ListSpectrumAndJson) {
     const std::string name = "analyze_" + std::to_string(getpid()) + ".mp3";
     const std::string mp3 = dir.file(name);
     ASSERT_EQ(testing::Run({"lame", "--quiet", wav, mp3}).exit_code, 0);
-    r = Velmora({"analyze", mp3});
+    r = RunVelmora({"analyze", mp3});
     EXPECT_EQ(r.exit_code, 0) << r.err;
     EXPECT_NE(r.out.find("Key key=5 "), std::string::npos) << r.out;
     const fs::path plugins = fs::path(VelmoraProgram()).parent_path() / "plugins";
@@ -158,16 +145,16 @@ TEST(AnalyzeCommand, AFileThatCannotBeAnalysedIsOneLineAndExit2) {
                         Case{dir.file("missing.wav"), "No such file"},
                         Case{dir.file("missing.mp3"), "no such file"},
                         Case{dir.file("missing.txt"), "No such file"}, Case{list, "noise level"}}) {
-    RunResult r = Velmora({"analyze", c.file});
+    RunResult r = RunVelmora({"analyze", c.file});
     EXPECT_EQ(r.exit_code, 2) << c.file;
     EXPECT_EQ(r.out, "") << c.file;
-    ASSERT_EQ(Lines(r.err).size(), 1u) << r.err;
+    ASSERT_EQ(SplitLines(r.err).size(), 1u) << r.err;
     EXPECT_NE(r.err.find(c.file), std::string::npos) << r.err;
     EXPECT_NE(r.err.find(c.reason), std::string::npos) << r.err;
   }
-  EXPECT_EQ(Velmora({"analyze"}).exit_code, 2);
-  EXPECT_EQ(Velmora({"analyze", text, list}).exit_code, 2);
-  EXPECT_EQ(Velmora({"analyze", list, "--set", "FFT_window=dB_1"}).exit_code, 2);
+  EXPECT_EQ(RunVelmora({"analyze"}).exit_code, 2);
+  EXPECT_EQ(RunVelmora({"analyze", text, list}).exit_code, 2);
+  EXPECT_EQ(RunVelmora({"analyze", list, "--set", "FFT_window=dB_1"}).exit_code, 2);
 }
 
 // Keys with repeats collapsed (a key spans several buffers).
@@ -198,10 +185,10 @@ TEST(ListenKeysConcurrency, BatchDecoderAgreesWithMultimonNg) {
   argv.push_back(wav);
   ASSERT_EQ(testing::Run(argv).exit_code, 0);
 
-  RunResult r = Velmora({"listen", "--input", wav, "--fast", "--keys"});
+  RunResult r = RunVelmora({"listen", "--input", wav, "--fast", "--keys"});
   ASSERT_EQ(r.exit_code, 0) << r.err;
   std::vector<std::string> ours;
-  for (const std::string& line : Lines(r.out)) {
+  for (const std::string& line : SplitLines(r.out)) {
     ASSERT_EQ(line.rfind("Key key=", 0), 0u) << line;
     ours.push_back(line.substr(8, 1));
   }
@@ -212,7 +199,7 @@ TEST(ListenKeysConcurrency, BatchDecoderAgreesWithMultimonNg) {
   RunResult m = testing::Run({"multimon-ng", "-q", "-a", "DTMF", "-t", "raw", raw});
   ASSERT_EQ(m.exit_code, 0) << m.err;
   std::vector<std::string> theirs;
-  for (const std::string& line : Lines(m.out)) {
+  for (const std::string& line : SplitLines(m.out)) {
     if (line.rfind("DTMF: ", 0) != 0) continue;
     theirs.push_back(std::string(1, static_cast<char>(std::tolower(line[6]))));
   }
@@ -221,24 +208,24 @@ TEST(ListenKeysConcurrency, BatchDecoderAgreesWithMultimonNg) {
 
   // JSON: the key with its levels and frequencies; --verbose adds the
   // summary line of every buffer.
-  r = Velmora({"listen", "--input", argv[6], "--fast", "--json"});  // key 5
+  r = RunVelmora({"listen", "--input", argv[6], "--fast", "--json"});  // key 5
   ASSERT_EQ(r.exit_code, 0) << r.err;
   const std::vector<std::string> keys = JsonValues(r.out, "Key", "key");
   ASSERT_FALSE(keys.empty()) << r.out;
   for (const std::string& k : keys) EXPECT_EQ(k, "5");
   EXPECT_EQ(JsonValues(r.out, "Key", "f2").size(), keys.size());
-  r = Velmora({"listen", "--input", argv[6], "--fast", "--verbose"});
+  r = RunVelmora({"listen", "--input", argv[6], "--fast", "--verbose"});
   ASSERT_EQ(r.exit_code, 0) << r.err;
   int tones = 0;
   int summaries = 0;
-  for (const std::string& line : Lines(r.out)) {
+  for (const std::string& line : SplitLines(r.out)) {
     tones += line.rfind("GetTone ", 0) == 0;
     summaries += line.rfind("DTMF(", 0) == 0;
   }
   EXPECT_GT(tones, 0);
   EXPECT_EQ(summaries, tones);
   EXPECT_NE(r.out.find("DTMF(5):  A1= "), std::string::npos) << r.out;
-  EXPECT_EQ(Velmora({"listen", "--input", wav, "--keys", "--verbose"}).exit_code, 2);
+  EXPECT_EQ(RunVelmora({"listen", "--input", wav, "--keys", "--verbose"}).exit_code, 2);
 }
 
 }  // namespace

@@ -15,19 +15,6 @@ namespace {
 
 using std::chrono::seconds;
 
-RunResult Velmora(const std::vector<std::string>& args) {
-  std::vector<std::string> argv{VelmoraProgram()};
-  argv.insert(argv.end(), args.begin(), args.end());
-  return Run(argv, "", seconds(60));
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
-
 // Buffers of 2048 bytes, silent but for one byte: 0 (level 100), 192 (50),
 // 144 (12); then a last partial buffer of 100 bytes with a 176 (38).
 std::vector<uint8_t> KnownBuffers() {
@@ -56,29 +43,29 @@ std::vector<std::string> JsonValues(const std::string& out, const std::string& e
       "        print(o[sys.argv[2]])\n";
   RunResult r = testing::Run({"python3", "-c", script, event, key}, out, seconds(30));
   EXPECT_EQ(r.exit_code, 0) << r.err << "\n" << out;
-  return Lines(r.out);
+  return SplitLines(r.out);
 }
 
 TEST(ListenCommandConcurrency, PrintsTheLevelOfEveryBufferOfAFile) {
   TempDir dir;
   const std::string wav = dir.file("known.wav");
   WriteWav8(wav, KnownBuffers());
-  RunResult r = Velmora({"listen", "--input", wav, "--fast"});
+  RunResult r = RunVelmora({"listen", "--input", wav, "--fast"});
   ASSERT_EQ(r.exit_code, 0) << r.err;
   EXPECT_EQ(r.err, "");
   std::vector<std::string> tones;
-  for (const std::string& line : Lines(r.out))
+  for (const std::string& line : SplitLines(r.out))
     if (line.rfind("GetTone ", 0) == 0) tones.push_back(line.substr(0, line.find(' ', 8)));
   EXPECT_EQ(tones, (std::vector<std::string>{"GetTone asum=100", "GetTone asum=50",
                                              "GetTone asum=12", "GetTone asum=38"}))
       << r.out;
 
-  r = Velmora({"listen", "--input", wav, "--fast", "--json"});
+  r = RunVelmora({"listen", "--input", wav, "--fast", "--json"});
   ASSERT_EQ(r.exit_code, 0) << r.err;
   EXPECT_EQ(JsonValues(r.out, "GetTone", "asum"),
             (std::vector<std::string>{"100", "50", "12", "38"}));
   // Real time: the same buffers, about 0.15 s, and DataOsc ticks meanwhile.
-  r = Velmora({"listen", "--input", wav, "--json"});
+  r = RunVelmora({"listen", "--input", wav, "--json"});
   ASSERT_EQ(r.exit_code, 0) << r.err;
   EXPECT_EQ(JsonValues(r.out, "GetTone", "asum").size(), 4u);
   for (const std::string& count : JsonValues(r.out, "DataOsc", "count"))
@@ -93,7 +80,7 @@ TEST(ListenCommandConcurrency, ReadsWhatSoxWrites) {
   RunResult s = testing::Run({"sox", "-D", "-n", "-r", "44100", "-b", "8", "-c", "1", mono, "synth",
                               "0.2", "sine", "1000", "vol", "0.5"});
   ASSERT_EQ(s.exit_code, 0) << s.err;
-  RunResult r = Velmora({"listen", "--input", mono, "--fast", "--json"});
+  RunResult r = RunVelmora({"listen", "--input", mono, "--fast", "--json"});
   ASSERT_EQ(r.exit_code, 0) << r.err;
   std::vector<std::string> levels = JsonValues(r.out, "GetTone", "asum");
   ASSERT_EQ(levels.size(), 5u) << r.out;  // 8820 samples: 4 full buffers and one of 628
@@ -106,10 +93,10 @@ TEST(ListenCommandConcurrency, ReadsWhatSoxWrites) {
   s = testing::Run({"sox", "-n", "-r", "22050", "-b", "16", "-c", "2", stereo, "synth", "0.2",
                     "sine", "500", "vol", "0.9"});
   ASSERT_EQ(s.exit_code, 0) << s.err;
-  r = Velmora({"listen", "--input", stereo, "--fast"});
+  r = RunVelmora({"listen", "--input", stereo, "--fast"});
   ASSERT_EQ(r.exit_code, 0) << r.err;
   int tones = 0;
-  for (const std::string& line : Lines(r.out)) {
+  for (const std::string& line : SplitLines(r.out)) {
     if (line.rfind("GetTone asum=", 0) != 0) continue;
     // Full buffers peak at about 0.9 of full scale.
     if (++tones < 4) {
@@ -124,17 +111,17 @@ TEST(ListenCommandConcurrency, SettingsReachTheComponent) {
   const std::string wav = dir.file("known.wav");
   WriteWav8(wav, KnownBuffers());
   // Processing switched off: the file still runs through, but no GetTone.
-  RunResult r = Velmora({"listen", "--input", wav, "--fast", "--set", "StartRealTime=false"});
+  RunResult r = RunVelmora({"listen", "--input", wav, "--fast", "--set", "StartRealTime=false"});
   ASSERT_EQ(r.exit_code, 0) << r.err;
   EXPECT_EQ(r.out.find("GetTone"), std::string::npos) << r.out;
 
-  r = Velmora({"listen", "--input", wav, "--set", "NoSuchProperty=1"});
+  r = RunVelmora({"listen", "--input", wav, "--set", "NoSuchProperty=1"});
   EXPECT_EQ(r.exit_code, 2);
   EXPECT_NE(r.err.find("no property \"NoSuchProperty\""), std::string::npos) << r.err;
-  r = Velmora({"listen", "--input", wav, "--set", "FFT_window=dB_93"});
+  r = RunVelmora({"listen", "--input", wav, "--set", "FFT_window=dB_93"});
   EXPECT_EQ(r.exit_code, 2);
   EXPECT_NE(r.err.find("dB_93"), std::string::npos) << r.err;
-  r = Velmora({"listen", "--input", wav, "--set", "FFT_point"});
+  r = RunVelmora({"listen", "--input", wav, "--set", "FFT_point"});
   EXPECT_EQ(r.exit_code, 2);
   EXPECT_NE(r.err.find("Name=value"), std::string::npos) << r.err;
 }
@@ -142,36 +129,37 @@ TEST(ListenCommandConcurrency, SettingsReachTheComponent) {
 TEST(ListenCommandConcurrency, UnreadableInputIsAUsageError) {
   TempDir dir;
   const std::string missing = dir.file("missing.wav");
-  RunResult r = Velmora({"listen", "--input", missing});
+  RunResult r = RunVelmora({"listen", "--input", missing});
   EXPECT_EQ(r.exit_code, 2);
-  EXPECT_EQ(Lines(r.err).size(), 1u) << r.err;
+  EXPECT_EQ(SplitLines(r.err).size(), 1u) << r.err;
   EXPECT_NE(r.err.find(missing), std::string::npos) << r.err;
 
   const std::string text = dir.file("text.wav");
   WriteFile(text, "this is not a sound file\n");
-  r = Velmora({"listen", "--input", text});
+  r = RunVelmora({"listen", "--input", text});
   EXPECT_EQ(r.exit_code, 2);
   EXPECT_NE(r.err.find(text), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("not a RIFF/WAVE file"), std::string::npos) << r.err;
 
-  EXPECT_EQ(Velmora({"listen", "--fast", "--seconds", "0"}).exit_code, 2);  // --fast needs a file
-  EXPECT_EQ(Velmora({"listen", "--input", "none", "--seconds", "-1"}).exit_code, 2);
-  EXPECT_EQ(Velmora({"listen", "extra"}).exit_code, 2);
+  EXPECT_EQ(RunVelmora({"listen", "--fast", "--seconds", "0"}).exit_code,
+            2);  // --fast needs a file
+  EXPECT_EQ(RunVelmora({"listen", "--input", "none", "--seconds", "-1"}).exit_code, 2);
+  EXPECT_EQ(RunVelmora({"listen", "extra"}).exit_code, 2);
 }
 
 TEST(ListenCommandConcurrency, WithoutInputDeviceSaysSoOnceAndEndsCleanly) {
   auto start = std::chrono::steady_clock::now();
-  RunResult r = Velmora({"listen", "--input", "none", "--seconds", "0.4"});
+  RunResult r = RunVelmora({"listen", "--input", "none", "--seconds", "0.4"});
   auto took = std::chrono::steady_clock::now() - start;
   EXPECT_EQ(r.exit_code, 0) << r.err;
   EXPECT_FALSE(r.timed_out);
-  std::vector<std::string> err = Lines(r.err);
+  std::vector<std::string> err = SplitLines(r.err);
   ASSERT_EQ(err.size(), 1u) << r.err;
   EXPECT_NE(err[0].find("no sound input device is available"), std::string::npos) << r.err;
   EXPECT_GE(took, std::chrono::milliseconds(400));
   // The timer still reports the (empty) samples; no buffer ever arrives.
   EXPECT_EQ(r.out.find("GetTone"), std::string::npos) << r.out;
-  for (const std::string& line : Lines(r.out)) EXPECT_EQ(line, "DataOsc count=0 min=0 max=0");
+  for (const std::string& line : SplitLines(r.out)) EXPECT_EQ(line, "DataOsc count=0 min=0 max=0");
 }
 
 }  // namespace

@@ -13,35 +13,29 @@ namespace {
 
 using std::chrono::seconds;
 
-RunResult Velmora(const std::vector<std::string>& args, const std::string& input = "") {
-  std::vector<std::string> argv{VelmoraProgram()};
-  argv.insert(argv.end(), args.begin(), args.end());
-  return Run(argv, input, seconds(30));
-}
-
 TEST(ResolveCommand, NamesAddressesAndFailures) {
-  RunResult r = Velmora({"resolve", "localhost", "--family", "4"});
+  RunResult r = RunVelmora({"resolve", "localhost", "--family", "4"});
   EXPECT_EQ(r.exit_code, 0) << r.err;
   EXPECT_EQ(r.out, "127.0.0.1\n");
-  r = Velmora({"resolve", "127.0.0.1"});
+  r = RunVelmora({"resolve", "127.0.0.1"});
   EXPECT_EQ(r.exit_code, 0) << r.err;
   EXPECT_EQ(r.out, "localhost\n");
-  r = Velmora({"resolve", "::1", "--json"});
+  r = RunVelmora({"resolve", "::1", "--json"});
   EXPECT_EQ(r.exit_code, 0) << r.err;
   EXPECT_EQ(r.out.rfind("{\"address\": \"::1\", \"name\": ", 0), 0u) << r.out;
-  r = Velmora({"resolve", "no-such-host.invalid"});
+  r = RunVelmora({"resolve", "no-such-host.invalid"});
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_NE(r.err.find("no address found for \"no-such-host.invalid\""), std::string::npos)
       << r.err;
-  EXPECT_EQ(Velmora({"resolve"}).exit_code, 2);
-  EXPECT_EQ(Velmora({"resolve", "localhost", "--family", "5"}).exit_code, 2);
+  EXPECT_EQ(RunVelmora({"resolve"}).exit_code, 2);
+  EXPECT_EQ(RunVelmora({"resolve", "localhost", "--family", "5"}).exit_code, 2);
 }
 
 TEST(ConnectCommandConcurrency, DirectConnectionSendsInputAndPrintsTheReply) {
   TcpServer echo(EchoHandler());
-  RunResult r =
-      Velmora({"connect", "127.0.0.1", std::to_string(echo.port()), "--timeout", "500", "--trace"},
-              "hello\nworld\n");
+  RunResult r = RunVelmora(
+      {"connect", "127.0.0.1", std::to_string(echo.port()), "--timeout", "500", "--trace"},
+      "hello\nworld\n");
   EXPECT_EQ(r.exit_code, 0) << r.err;
   EXPECT_EQ(r.out, "hello\nworld\n");
   EXPECT_NE(r.err.find("HR_Connect: 127.0.0.1:" + std::to_string(echo.port())), std::string::npos)
@@ -51,7 +45,7 @@ TEST(ConnectCommandConcurrency, DirectConnectionSendsInputAndPrintsTheReply) {
 
 TEST(ConnectCommandConcurrency, PeerThatClosesEndsTheProgram) {
   TcpServer server([](int fd, const std::atomic<bool>&) { SendAll(fd, "banner\r\n"); });
-  RunResult r = Velmora({"connect", "localhost", std::to_string(server.port())});
+  RunResult r = RunVelmora({"connect", "localhost", std::to_string(server.port())});
   EXPECT_EQ(r.exit_code, 0) << r.err;
   EXPECT_FALSE(r.timed_out);
   EXPECT_EQ(r.out, "banner\r\n");
@@ -59,21 +53,21 @@ TEST(ConnectCommandConcurrency, PeerThatClosesEndsTheProgram) {
 
 TEST(ConnectCommandConcurrency, RefusedPortAndBadUsage) {
   int closed = FreeLoopbackPort();
-  RunResult r = Velmora({"connect", "127.0.0.1", std::to_string(closed)});
+  RunResult r = RunVelmora({"connect", "127.0.0.1", std::to_string(closed)});
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_EQ(r.err, "velmora connect: 10061 Connection refused\n");
-  EXPECT_EQ(Velmora({"connect", "127.0.0.1"}).exit_code, 2);
-  EXPECT_EQ(Velmora({"connect", "a", "1", "--socks5", "nohostport"}).exit_code, 2);
-  EXPECT_EQ(Velmora({"connect", "a", "1", "--socks5", "h:1", "--tunnel", "h:2"}).exit_code, 2);
-  EXPECT_EQ(Velmora({"connect", "a", "1", "--user", "u"}).exit_code, 2);
-  EXPECT_EQ(Velmora({"connect", "a", "1", "--timeout", "soon"}).exit_code, 2);
-  EXPECT_EQ(Velmora({"connect", "a", "1", "--set", "NoSuchProperty=1"}).exit_code, 2);
-  EXPECT_EQ(Velmora({"connect", "a", "1", "--set", "SocksTimeout=soon"}).exit_code, 2);
+  EXPECT_EQ(RunVelmora({"connect", "127.0.0.1"}).exit_code, 2);
+  EXPECT_EQ(RunVelmora({"connect", "a", "1", "--socks5", "nohostport"}).exit_code, 2);
+  EXPECT_EQ(RunVelmora({"connect", "a", "1", "--socks5", "h:1", "--tunnel", "h:2"}).exit_code, 2);
+  EXPECT_EQ(RunVelmora({"connect", "a", "1", "--user", "u"}).exit_code, 2);
+  EXPECT_EQ(RunVelmora({"connect", "a", "1", "--timeout", "soon"}).exit_code, 2);
+  EXPECT_EQ(RunVelmora({"connect", "a", "1", "--set", "NoSuchProperty=1"}).exit_code, 2);
+  EXPECT_EQ(RunVelmora({"connect", "a", "1", "--set", "SocksTimeout=soon"}).exit_code, 2);
   // A property set from the command line takes effect: sends in pieces of 2.
   TcpServer echo(EchoHandler());
-  r = Velmora({"connect", "127.0.0.1", std::to_string(echo.port()), "--set", "SendMaxChunk=2",
-               "--timeout", "300", "--trace"},
-              "hello");
+  r = RunVelmora({"connect", "127.0.0.1", std::to_string(echo.port()), "--set", "SendMaxChunk=2",
+                  "--timeout", "300", "--trace"},
+                 "hello");
   EXPECT_EQ(r.exit_code, 0) << r.err;
   EXPECT_EQ(r.out, "hello");
   EXPECT_NE(r.err.find("HR_WriteCount: 2\nHR_WriteCount: 2\nHR_WriteCount: 1\n"), std::string::npos)
@@ -86,33 +80,33 @@ TEST(ConnectCommandConcurrency, ThroughDanteAndTinyproxy) {
   const std::string port = std::to_string(echo.port());
   DanteServer dante(dir, false);
   RunResult r =
-      Velmora({"connect", "127.0.0.1", port, "--socks5",
-               "127.0.0.1:" + std::to_string(dante.port()), "--timeout", "500", "--trace"},
-              "via socks\n");
+      RunVelmora({"connect", "127.0.0.1", port, "--socks5",
+                  "127.0.0.1:" + std::to_string(dante.port()), "--timeout", "500", "--trace"},
+                 "via socks\n");
   EXPECT_EQ(r.exit_code, 0) << r.err;
   EXPECT_EQ(r.out, "via socks\n");
   EXPECT_NE(r.err.find("step: SOCKS5: Requested -> Replied"), std::string::npos) << r.err;
 
-  r = Velmora({"connect", "127.0.0.1", port, "--socks4",
-               "127.0.0.1:" + std::to_string(dante.port()), "--timeout", "500"},
-              "via socks4\n");
+  r = RunVelmora({"connect", "127.0.0.1", port, "--socks4",
+                  "127.0.0.1:" + std::to_string(dante.port()), "--timeout", "500"},
+                 "via socks4\n");
   EXPECT_EQ(r.exit_code, 0) << r.err;
   EXPECT_EQ(r.out, "via socks4\n");
   // dante refuses the 4a form (a host name for the proxy to resolve).
-  r = Velmora({"connect", "localhost", port, "--socks4",
-               "127.0.0.1:" + std::to_string(dante.port()), "--timeout", "500"},
-              "x\n");
+  r = RunVelmora({"connect", "localhost", port, "--socks4",
+                  "127.0.0.1:" + std::to_string(dante.port()), "--timeout", "500"},
+                 "x\n");
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_EQ(r.err, "velmora connect: 10091 Network subsystem is unusable\n");
 
   TinyProxy proxy(dir, "user", "pass", {echo.port()});
   const std::string tunnel = "127.0.0.1:" + std::to_string(proxy.port());
-  r = Velmora({"connect", "127.0.0.1", port, "--tunnel", tunnel, "--user", "user", "--pass", "pass",
-               "--timeout", "500"},
-              "via tunnel\n");
+  r = RunVelmora({"connect", "127.0.0.1", port, "--tunnel", tunnel, "--user", "user", "--pass",
+                  "pass", "--timeout", "500"},
+                 "via tunnel\n");
   EXPECT_EQ(r.exit_code, 0) << r.err;
   EXPECT_EQ(r.out, "via tunnel\n");
-  r = Velmora({"connect", "127.0.0.1", port, "--tunnel", tunnel, "--timeout", "500"}, "x\n");
+  r = RunVelmora({"connect", "127.0.0.1", port, "--tunnel", tunnel, "--timeout", "500"}, "x\n");
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_EQ(r.err, "velmora connect: 10091 Network subsystem is unusable\n");
 }

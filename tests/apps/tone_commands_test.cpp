@@ -20,19 +20,6 @@ namespace {
 
 using std::chrono::seconds;
 
-RunResult Velmora(const std::vector<std::string>& args, const std::string& workdir = "") {
-  std::vector<std::string> argv{VelmoraProgram()};
-  argv.insert(argv.end(), args.begin(), args.end());
-  return Run(argv, "", seconds(60), {}, workdir);
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
-
 // `soxi -<field> file`, trimmed.
 std::string Soxi(const std::string& field, const std::string& file) {
   RunResult r = testing::Run({"soxi", "-" + field, file}, "", seconds(30));
@@ -50,9 +37,9 @@ TEST(ToneCommands, DialWritesBurstsThatMultimonDecodes) {
     GTEST_FAIL() << "sox or multimon-ng missing (make deps installs it)";
   TempDir dir;
   const std::string wav = dir.file("dial.wav");
-  const RunResult r = Velmora({"dial", "147*0#ad", "--output", wav});
+  const RunResult r = RunVelmora({"dial", "147*0#ad", "--output", wav});
   ASSERT_EQ(r.exit_code, 0) << r.err;
-  const std::vector<std::string> lines = Lines(r.out);
+  const std::vector<std::string> lines = SplitLines(r.out);
   ASSERT_EQ(lines.size(), 8u) << r.out;
   EXPECT_EQ(lines[0], "Dial 1 697+1209 Hz");
   EXPECT_EQ(lines[7], "Dial d 941+1633 Hz");
@@ -72,7 +59,7 @@ TEST(ToneCommands, DialWritesBurstsThatMultimonDecodes) {
   const RunResult m = testing::Run({"multimon-ng", "-q", "-c", "-a", "DTMF", "-t", "raw", raw});
   ASSERT_EQ(m.exit_code, 0) << m.err;
   std::string decoded;
-  for (const std::string& line : Lines(m.out))
+  for (const std::string& line : SplitLines(m.out))
     if (line.rfind("DTMF: ", 0) == 0) decoded += line.substr(6);
   EXPECT_EQ(decoded, "147*0#AD");
 }
@@ -81,8 +68,8 @@ TEST(ToneCommands, DialSettingsAndFailures) {
   TempDir dir;
   // Bursts of 200 ms at half volume: the file holds quieter, longer bursts.
   const std::string wav = dir.file("long.wav");
-  const RunResult r = Velmora({"dial", "5", "--output", wav, "--set", "DTMF_duration_ms=200",
-                               "--set", "DTMF_volume=50", "--json"});
+  const RunResult r = RunVelmora({"dial", "5", "--output", wav, "--set", "DTMF_duration_ms=200",
+                                  "--set", "DTMF_volume=50", "--json"});
   ASSERT_EQ(r.exit_code, 0) << r.err;
   EXPECT_NE(r.out.find("\"samples\": 4410"), std::string::npos) << r.out;
   const std::string f = ReadFile(wav);
@@ -95,9 +82,9 @@ TEST(ToneCommands, DialSettingsAndFailures) {
   EXPECT_LE(hi - 127, 32) << "2 x 127 x 0.25 x 0.5 at most";
   EXPECT_GE(hi - 127, 25);
 
-  EXPECT_EQ(Velmora({"dial"}).exit_code, 2);
-  EXPECT_EQ(Velmora({"dial", "12", "--set", "DTMF_volume=loud"}).exit_code, 2);
-  const RunResult none = Velmora({"dial", "1", "--output", "none"});
+  EXPECT_EQ(RunVelmora({"dial"}).exit_code, 2);
+  EXPECT_EQ(RunVelmora({"dial", "12", "--set", "DTMF_volume=loud"}).exit_code, 2);
+  const RunResult none = RunVelmora({"dial", "1", "--output", "none"});
   EXPECT_EQ(none.exit_code, 1) << none.out;
   EXPECT_NE(none.err.find("no key could be played"), std::string::npos) << none.err;
 }
@@ -107,7 +94,7 @@ TEST(ToneCommands, ToneWritesTheSineGeneratorsSound) {
   TempDir dir;
   const std::string wav = dir.file("tone.wav");
   const RunResult r =
-      Velmora({"tone", "--seconds", "1", "--output", wav, "--set", "GenSinus_Freq=1000"});
+      RunVelmora({"tone", "--seconds", "1", "--output", wav, "--set", "GenSinus_Freq=1000"});
   ASSERT_EQ(r.exit_code, 0) << r.err;
   EXPECT_EQ(r.out, "Tone 1000 Hz for 100 ms, pause 0 ms, 16-bit\n");
   EXPECT_EQ(Soxi("r", wav), "44100");
@@ -121,14 +108,14 @@ TEST(ToneCommands, ToneWritesTheSineGeneratorsSound) {
   EXPECT_NEAR(std::stod(stat.err.substr(at + 18)), 1000, 15) << stat.err;
 
   const std::string wav8 = dir.file("tone8.wav");
-  const RunResult r8 = Velmora({"tone", "--seconds", "0.5", "--output", wav8, "--set",
-                                "GenSinus_BitsPerSample=bits8", "--set", "GenSinus_Pause=100"});
+  const RunResult r8 = RunVelmora({"tone", "--seconds", "0.5", "--output", wav8, "--set",
+                                   "GenSinus_BitsPerSample=bits8", "--set", "GenSinus_Pause=100"});
   ASSERT_EQ(r8.exit_code, 0) << r8.err;
   EXPECT_EQ(Soxi("b", wav8), "8");
   EXPECT_EQ(Soxi("r", wav8), "44100");
 
-  EXPECT_EQ(Velmora({"tone", "--output", "none", "--seconds", "1"}).exit_code, 1);
-  EXPECT_EQ(Velmora({"tone", "extra"}).exit_code, 2);
+  EXPECT_EQ(RunVelmora({"tone", "--output", "none", "--seconds", "1"}).exit_code, 1);
+  EXPECT_EQ(RunVelmora({"tone", "extra"}).exit_code, 2);
 }
 
 // 0.3 s of silence, 1 s of a loud tone, 2.5 s of silence, played in real
@@ -145,10 +132,10 @@ TEST(ToneCommands, RecordSavesTheLoudPassage) {
   const std::filesystem::path out = dir.path() / "recordings";
   std::filesystem::create_directory(out);
 
-  const RunResult r = Velmora({"record", "--input", source, "--dir", out.string(), "--set",
-                               "TriggerOff_Record_Sound=True"});
+  const RunResult r = RunVelmora({"record", "--input", source, "--dir", out.string(), "--set",
+                                  "TriggerOff_Record_Sound=True"});
   ASSERT_EQ(r.exit_code, 0) << r.err;
-  const std::vector<std::string> lines = Lines(r.out);
+  const std::vector<std::string> lines = SplitLines(r.out);
   auto has = [&](const std::string& text) {
     return std::find(lines.begin(), lines.end(), text) != lines.end();
   };
@@ -176,7 +163,7 @@ TEST(ToneCommands, RecordSavesTheLoudPassage) {
   EXPECT_GT(duration, 2.7);
   EXPECT_LT(duration, 3.6);
 
-  EXPECT_EQ(Velmora({"record", "--dir", dir.file("missing"), "--input", source}).exit_code, 2);
+  EXPECT_EQ(RunVelmora({"record", "--dir", dir.file("missing"), "--input", source}).exit_code, 2);
 }
 
 TEST(ToneCommands, RandomPrintsEachBlockAndAppendsTheBitsBesideTheProgram) {
@@ -196,9 +183,9 @@ TEST(ToneCommands, RandomPrintsEachBlockAndAppendsTheBitsBesideTheProgram) {
       (std::filesystem::path(VelmoraProgram()).parent_path() / "test.dat").string();
   const bool existed = std::filesystem::exists(bits_file);
   const std::string before = existed ? ReadFile(bits_file) : "";
-  const RunResult r = Velmora({"random", "--input", source, "--fast", "--set",
-                               "GenRandom_NoiseSoundCard_BufSize=10000", "--set",
-                               "GenRandom_NoiseSoundCard_SaveToFile=True"});
+  const RunResult r = RunVelmora({"random", "--input", source, "--fast", "--set",
+                                  "GenRandom_NoiseSoundCard_BufSize=10000", "--set",
+                                  "GenRandom_NoiseSoundCard_SaveToFile=True"});
   const std::string after = std::filesystem::exists(bits_file) ? ReadFile(bits_file) : "";
   if (existed)
     WriteFile(bits_file, before);
@@ -209,7 +196,7 @@ TEST(ToneCommands, RandomPrintsEachBlockAndAppendsTheBitsBesideTheProgram) {
   EXPECT_EQ(after.compare(0, before.size(), before), 0) << "never truncated";
   for (size_t i = 0; i < 40000; ++i) ASSERT_EQ(after[before.size() + i], noise[i] & 1) << i;
 
-  const std::vector<std::string> lines = Lines(r.out);
+  const std::vector<std::string> lines = SplitLines(r.out);
   ASSERT_EQ(lines.size(), 4u * 9) << r.out;
   EXPECT_EQ(lines[0].rfind("Block 1: 10000 bits, ", 0), 0u) << lines[0];
   EXPECT_EQ(lines[1].rfind("  Cреднее арифметическое: ", 0), 0u) << lines[1];
@@ -218,10 +205,10 @@ TEST(ToneCommands, RandomPrintsEachBlockAndAppendsTheBitsBesideTheProgram) {
 
   // JSON: the parameters under their own names, the sixth carrying the
   // verdict.
-  const RunResult j = Velmora({"random", "--input", source, "--fast", "--set",
-                               "GenRandom_NoiseSoundCard_BufSize=40000", "--json"});
+  const RunResult j = RunVelmora({"random", "--input", source, "--fast", "--set",
+                                  "GenRandom_NoiseSoundCard_BufSize=40000", "--json"});
   ASSERT_EQ(j.exit_code, 0) << j.err;
-  ASSERT_EQ(Lines(j.out).size(), 1u) << j.out;
+  ASSERT_EQ(SplitLines(j.out).size(), 1u) << j.out;
   EXPECT_NE(j.out.find("\"crit_serial_correlation\": \"Распределение: "), std::string::npos)
       << j.out;
   EXPECT_NE(j.out.find("\"raspred\": \"Критерий сериальной корреляции: "), std::string::npos)
@@ -229,8 +216,8 @@ TEST(ToneCommands, RandomPrintsEachBlockAndAppendsTheBitsBesideTheProgram) {
 }
 
 TEST(ToneCommands, DemoRecognisesEveryKeyThroughTheLoopback) {
-  const RunResult r = Velmora({"demo"});
-  const std::vector<std::string> lines = Lines(r.out);
+  const RunResult r = RunVelmora({"demo"});
+  const std::vector<std::string> lines = SplitLines(r.out);
   ASSERT_FALSE(lines.empty()) << r.err;
   EXPECT_EQ(lines.back(), "Keys sent: 16, recognised: 16, missed: 0") << r.out;
   EXPECT_EQ(r.exit_code, 0) << r.err;
@@ -240,11 +227,11 @@ TEST(ToneCommands, DemoRecognisesEveryKeyThroughTheLoopback) {
   EXPECT_EQ(keys, "1234567890*#abcd") << "each key once, in order";
 
   // The default command is the demo.
-  const RunResult d = Velmora({"--keys", "9", "--json"});
+  const RunResult d = RunVelmora({"--keys", "9", "--json"});
   EXPECT_EQ(d.exit_code, 0) << d.err;
   EXPECT_NE(d.out.find("\"sent\": 1, \"recognised\": 1, \"missed\": 0"), std::string::npos)
       << d.out;
-  EXPECT_EQ(Velmora({"demo", "--keys", "12x"}).exit_code, 2);
+  EXPECT_EQ(RunVelmora({"demo", "--keys", "12x"}).exit_code, 2);
 }
 
 }  // namespace

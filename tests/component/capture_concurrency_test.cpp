@@ -1,10 +1,7 @@
 // The pipeline with a real device thread: the file source plays WAV files
 // made here as the microphone, and the GUI thread's loop runs the component.
 // (Suite names carry "Concurrency": they also run under ThreadSanitizer.)
-#include <atomic>
-#include <cstdlib>
 #include <memory>
-#include <new>
 #include <string>
 #include <thread>
 #include <vector>
@@ -14,42 +11,8 @@
 #include "component/unit_state.h"
 #include "gtest/gtest.h"
 #include "host/application.h"
+#include "tests/allocations/allocation_count.h"
 #include "tests/component/tonvel_fixture.h"
-
-// ---- counting the allocations of one thread ---------------------------------
-//
-// Every allocation of the process goes through these; only those made on a
-// thread that switched counting on are counted.
-
-namespace {
-thread_local bool t_count_allocations = false;
-std::atomic<long> g_allocations{0};
-
-void* Allocate(std::size_t size) {
-  if (t_count_allocations) g_allocations.fetch_add(1, std::memory_order_relaxed);
-  if (void* p = std::malloc(size ? size : 1)) return p;
-  throw std::bad_alloc();
-}
-}  // namespace
-
-void* operator new(std::size_t size) {
-  return Allocate(size);
-}
-void* operator new[](std::size_t size) {
-  return Allocate(size);
-}
-void operator delete(void* p) noexcept {
-  std::free(p);
-}
-void operator delete[](void* p) noexcept {
-  std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-  std::free(p);
-}
-void operator delete[](void* p, std::size_t) noexcept {
-  std::free(p);
-}
 
 namespace velmora::testing {
 namespace {
@@ -194,18 +157,18 @@ TEST(CaptureConcurrency, SteadyStatePipelineAllocatesNothingPerBuffer) {
   int tones = 0;
   dtmf.GetTone = [&](host::TObject*, int32_t, double, double, double) {
     // From the end of the first buffer on, count what this thread allocates.
-    if (++tones == 1) t_count_allocations = true;
+    if (++tones == 1) CountAllocations(true);
   };
   dtmf.DataOsc = [](host::TObject*, const tonvel::TYSeries&) {};
   dtmf.Spektra = [](host::TObject*, const tonvel::TXYSeries&, double) {};
   const std::function<bool()> used_up = [] { return platform::InputFinished(); };
-  g_allocations = 0;
+  ResetAllocationCount();
   const bool done = host::Application().RunUntil(used_up, kTimeoutMs);
   host::Application().ProcessMessages();
-  t_count_allocations = false;
+  CountAllocations(false);
   ASSERT_TRUE(done);
   EXPECT_EQ(tones, 40);
-  EXPECT_EQ(g_allocations.load(), 0) << "allocations after the first buffer";
+  EXPECT_EQ(CountedAllocations(), 0) << "allocations after the first buffer";
 }
 
 }  // namespace

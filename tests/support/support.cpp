@@ -153,6 +153,20 @@ std::string VelmoraProgram() {
   return (BinaryDir() / "bin" / "velmora").string();
 }
 
+RunResult RunVelmora(const std::vector<std::string>& args, const std::string& input,
+                     std::chrono::milliseconds timeout) {
+  std::vector<std::string> argv{VelmoraProgram()};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return Run(argv, input, timeout);
+}
+
+std::vector<std::string> SplitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) throw std::runtime_error("cannot read " + path);

@@ -46,6 +46,11 @@ bool HaveProgram(const std::string& program);
 
 // The velmora program of this build (build/bin/velmora).
 std::string VelmoraProgram();
+// Runs this build's velmora with `args`, feeding it `input` (see Run).
+RunResult RunVelmora(const std::vector<std::string>& args, const std::string& input = "",
+                     std::chrono::milliseconds timeout = std::chrono::seconds(60));
+// The lines of `text` without their line ends.
+std::vector<std::string> SplitLines(const std::string& text);
 // The source tree and the build tree of this build.
 std::filesystem::path SourceDir();
 std::filesystem::path BinaryDir();
