@@ -179,14 +179,14 @@ void TApplication::ArmTimerFd() {
   // max(`due`, `now` + 1): while the clock reads less than the due time it
   // was set for, it cannot be readable and needs no new setting.
   if (armed_known_ && due == armed_due_ && (!due || *due > now)) return;
-  itimerspec spec{};
+  itimerspec setting{};
   if (due) {
     // At least 1 ms: a zero value would disarm the descriptor.
     int64_t wait = std::max<int64_t>(*due - now, 1);
-    spec.it_value.tv_sec = wait / 1000;
-    spec.it_value.tv_nsec = (wait % 1000) * 1000000;
+    setting.it_value.tv_sec = wait / 1000;
+    setting.it_value.tv_nsec = (wait % 1000) * 1000000;
   }
-  timerfd_settime(timer_fd_, 0, &spec, nullptr);
+  timerfd_settime(timer_fd_, 0, &setting, nullptr);
   armed_due_ = due;
   armed_known_ = true;
 }

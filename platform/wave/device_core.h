@@ -68,6 +68,24 @@ class DeviceCore {
     thread_ = std::thread(body);
   }
   void EndThread();
+  // waveInClose/waveOutClose: refused from a callback of this device, on a
+  // closed handle, and while buffers are queued; otherwise refuses every
+  // later call, ends the device thread, lets `end_stream` finish the sound
+  // stream (stop or drain) and notifies `close_message`.
+  template <class F>
+  MMRESULT CloseDevice(uint32_t close_message, F end_stream) {
+    if (OnDeviceThread()) return MMSYSERR_ERROR;  // a callback cannot close its own device
+    {
+      std::lock_guard lock(mutex_);
+      if (closing_) return MMSYSERR_INVALHANDLE;
+      if (head_) return WAVERR_STILLPLAYING;
+      closing_ = true;  // from here on, calls on this handle are refused
+    }
+    EndThread();
+    end_stream();
+    Notify(close_message, 0);
+    return MMSYSERR_NOERROR;
+  }
   bool OnDeviceThread() const { return std::this_thread::get_id() == thread_.get_id(); }
   void Notify(uint32_t msg, uintptr_t param) const { notifier_.Notify(handle_, msg, param); }
 

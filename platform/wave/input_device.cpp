@@ -129,18 +129,10 @@ MMRESULT WaveInObject::Reset() {
 }
 
 MMRESULT WaveInObject::Close() {
-  if (OnDeviceThread()) return MMSYSERR_ERROR;  // a callback cannot close its own device
-  {
-    std::lock_guard lock(mutex_);
-    if (closing_) return MMSYSERR_INVALHANDLE;
-    if (head_) return WAVERR_STILLPLAYING;
-    closing_ = true;  // from here on, calls on this handle are refused
-  }
-  EndThread();
-  stream_->Stop();
-  stream_.reset();
-  Notify(MM_WIM_CLOSE, 0);
-  return MMSYSERR_NOERROR;
+  return CloseDevice(MM_WIM_CLOSE, [this] {
+    stream_->Stop();
+    stream_.reset();
+  });
 }
 
 void WaveInObject::DistributeLocked() {

@@ -67,18 +67,10 @@ MMRESULT WaveOutObject::Restart() {
 }
 
 MMRESULT WaveOutObject::Close() {
-  if (OnDeviceThread()) return MMSYSERR_ERROR;  // a callback cannot close its own device
-  {
-    std::lock_guard lock(mutex_);
-    if (closing_) return MMSYSERR_INVALHANDLE;
-    if (head_) return WAVERR_STILLPLAYING;
-    closing_ = true;  // from here on, calls on this handle are refused
-  }
-  EndThread();
-  stream_->Drain();
-  stream_.reset();
-  Notify(MM_WOM_CLOSE, 0);
-  return MMSYSERR_NOERROR;
+  return CloseDevice(MM_WOM_CLOSE, [this] {
+    stream_->Drain();
+    stream_.reset();
+  });
 }
 
 void WaveOutObject::Run() {

@@ -34,6 +34,32 @@ bool BadHeader(const WAVEHDR* header, uint32_t size) {
   return !header || size != sizeof(WAVEHDR);
 }
 
+// Runs `op` on the open device `handle` of `devices`; MMSYSERR_INVALHANDLE
+// when there is none.
+template <class Object, class Handle, class Op>
+MMRESULT OnDevice(HandleTable<Object>& devices, Handle handle, Op op) {
+  auto d = devices.Find(handle);
+  return d ? op(*d) : MMSYSERR_INVALHANDLE;
+}
+
+// The same for a call that passes a header: after the handle, the header
+// and its size are checked (MMSYSERR_INVALPARAM).
+template <class Object, class Handle, class Op>
+MMRESULT OnHeader(HandleTable<Object>& devices, Handle handle, WAVEHDR* header, uint32_t size,
+                  Op op) {
+  return OnDevice(devices, handle, [&](Object& d) {
+    return BadHeader(header, size) ? MMSYSERR_INVALPARAM : op(d, header);
+  });
+}
+
+// Closes the device `handle` and forgets the handle once it is closed.
+template <class Object, class Handle>
+MMRESULT CloseDevice(HandleTable<Object>& devices, Handle handle) {
+  const MMRESULT r = OnDevice(devices, handle, [](Object& d) { return d.Close(); });
+  if (r == MMSYSERR_NOERROR) devices.Remove(handle);
+  return r;
+}
+
 std::string FormatText(const WAVEFORMATEX& f) {
   return "tag " + std::to_string(f.wFormatTag) + ", " + std::to_string(f.nChannels) +
          " channels, " + std::to_string(f.nSamplesPerSec) + " Hz, " +
@@ -118,47 +144,32 @@ MMRESULT waveInOpen(HWAVEIN* device_out, uint32_t device, const WAVEFORMATEX* fo
 }
 
 MMRESULT waveInPrepareHeader(HWAVEIN device, WAVEHDR* header, uint32_t size) {
-  auto d = Inputs().Find(device);
-  if (!d) return MMSYSERR_INVALHANDLE;
-  if (BadHeader(header, size)) return MMSYSERR_INVALPARAM;
-  return d->Prepare(header);
+  return OnHeader(Inputs(), device, header, size, [](auto& d, WAVEHDR* h) { return d.Prepare(h); });
 }
 
 MMRESULT waveInUnprepareHeader(HWAVEIN device, WAVEHDR* header, uint32_t size) {
-  auto d = Inputs().Find(device);
-  if (!d) return MMSYSERR_INVALHANDLE;
-  if (BadHeader(header, size)) return MMSYSERR_INVALPARAM;
-  return d->Unprepare(header);
+  return OnHeader(Inputs(), device, header, size,
+                  [](auto& d, WAVEHDR* h) { return d.Unprepare(h); });
 }
 
 MMRESULT waveInAddBuffer(HWAVEIN device, WAVEHDR* header, uint32_t size) {
-  auto d = Inputs().Find(device);
-  if (!d) return MMSYSERR_INVALHANDLE;
-  if (BadHeader(header, size)) return MMSYSERR_INVALPARAM;
-  return d->Add(header);
+  return OnHeader(Inputs(), device, header, size, [](auto& d, WAVEHDR* h) { return d.Add(h); });
 }
 
 MMRESULT waveInStart(HWAVEIN device) {
-  auto d = Inputs().Find(device);
-  return d ? d->Start() : MMSYSERR_INVALHANDLE;
+  return OnDevice(Inputs(), device, [](auto& d) { return d.Start(); });
 }
 
 MMRESULT waveInStop(HWAVEIN device) {
-  auto d = Inputs().Find(device);
-  return d ? d->Stop() : MMSYSERR_INVALHANDLE;
+  return OnDevice(Inputs(), device, [](auto& d) { return d.Stop(); });
 }
 
 MMRESULT waveInReset(HWAVEIN device) {
-  auto d = Inputs().Find(device);
-  return d ? d->Reset() : MMSYSERR_INVALHANDLE;
+  return OnDevice(Inputs(), device, [](auto& d) { return d.Reset(); });
 }
 
 MMRESULT waveInClose(HWAVEIN device) {
-  auto d = Inputs().Find(device);
-  if (!d) return MMSYSERR_INVALHANDLE;
-  MMRESULT r = d->Close();
-  if (r == MMSYSERR_NOERROR) Inputs().Remove(device);
-  return r;
+  return CloseDevice(Inputs(), device);
 }
 
 // ---- output --------------------------------------------------------------
@@ -199,47 +210,33 @@ MMRESULT waveOutOpen(HWAVEOUT* device_out, uint32_t device, const WAVEFORMATEX* 
 }
 
 MMRESULT waveOutPrepareHeader(HWAVEOUT device, WAVEHDR* header, uint32_t size) {
-  auto d = Outputs().Find(device);
-  if (!d) return MMSYSERR_INVALHANDLE;
-  if (BadHeader(header, size)) return MMSYSERR_INVALPARAM;
-  return d->Prepare(header);
+  return OnHeader(Outputs(), device, header, size,
+                  [](auto& d, WAVEHDR* h) { return d.Prepare(h); });
 }
 
 MMRESULT waveOutUnprepareHeader(HWAVEOUT device, WAVEHDR* header, uint32_t size) {
-  auto d = Outputs().Find(device);
-  if (!d) return MMSYSERR_INVALHANDLE;
-  if (BadHeader(header, size)) return MMSYSERR_INVALPARAM;
-  return d->Unprepare(header);
+  return OnHeader(Outputs(), device, header, size,
+                  [](auto& d, WAVEHDR* h) { return d.Unprepare(h); });
 }
 
 MMRESULT waveOutWrite(HWAVEOUT device, WAVEHDR* header, uint32_t size) {
-  auto d = Outputs().Find(device);
-  if (!d) return MMSYSERR_INVALHANDLE;
-  if (BadHeader(header, size)) return MMSYSERR_INVALPARAM;
-  return d->Write(header);
+  return OnHeader(Outputs(), device, header, size, [](auto& d, WAVEHDR* h) { return d.Write(h); });
 }
 
 MMRESULT waveOutReset(HWAVEOUT device) {
-  auto d = Outputs().Find(device);
-  return d ? d->Reset() : MMSYSERR_INVALHANDLE;
+  return OnDevice(Outputs(), device, [](auto& d) { return d.Reset(); });
 }
 
 MMRESULT waveOutPause(HWAVEOUT device) {
-  auto d = Outputs().Find(device);
-  return d ? d->Pause() : MMSYSERR_INVALHANDLE;
+  return OnDevice(Outputs(), device, [](auto& d) { return d.Pause(); });
 }
 
 MMRESULT waveOutRestart(HWAVEOUT device) {
-  auto d = Outputs().Find(device);
-  return d ? d->Restart() : MMSYSERR_INVALHANDLE;
+  return OnDevice(Outputs(), device, [](auto& d) { return d.Restart(); });
 }
 
 MMRESULT waveOutClose(HWAVEOUT device) {
-  auto d = Outputs().Find(device);
-  if (!d) return MMSYSERR_INVALHANDLE;
-  MMRESULT r = d->Close();
-  if (r == MMSYSERR_NOERROR) Outputs().Remove(device);
-  return r;
+  return CloseDevice(Outputs(), device);
 }
 
 }  // namespace velmora::platform
