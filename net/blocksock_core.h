@@ -24,6 +24,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -177,6 +178,12 @@ class TBlockSocket : public host::TObject {
   // Sleeps so that `Length` bytes per piece keep to `Limit` bytes per
   // second; ResumeTick is the tick before which the next piece must wait.
   void LimitBandwidth(int32_t Length, int32_t Limit, uint32_t& ResumeTick);
+  // The body of SendBuffer: the stop flag, the monitor, then pieces of
+  // SendMaxChunk, each after the bandwidth limiter, counted and reported.
+  // `send_piece(p, n)` sends one piece and returns the bytes it moved; it
+  // leaves LastError set when the piece failed, which ends the send.
+  int32_t SendInPieces(const void* Buffer, int32_t Length,
+                       const std::function<int32_t(const uint8_t*, int32_t)>& send_piece);
   // Heartbeat; then, when StopFlag is set, clears it, sets 10053 and is true.
   bool TestStopFlag();
   void DoStatus(THookSocketReason Reason, const std::string& Value);

@@ -22,10 +22,9 @@ std::string BigEndian32(uint32_t v) {
 
 }  // namespace
 
-// Sends in pieces of SendMaxChunk, each after the bandwidth limiter.  A piece
-// that would block (non-blocking mode) waits up to NonblockSendTimeout for
-// writability and is tried once more.
-int32_t TBlockSocket::SendBuffer(const void* Buffer, int32_t Length) {
+int32_t TBlockSocket::SendInPieces(
+    const void* Buffer, int32_t Length,
+    const std::function<int32_t(const uint8_t*, int32_t)>& send_piece) {
   int32_t result = 0;
   if (TestStopFlag()) return 0;
   // A send of nothing must not report a failure left over from an earlier
@@ -38,16 +37,7 @@ int32_t TBlockSocket::SendBuffer(const void* Buffer, int32_t Length) {
     int32_t piece = Length - x < send_max_chunk_ ? Length - x : send_max_chunk_;
     if (piece <= 0) break;
     LimitBandwidth(piece, max_send_bandwidth_, send_resume_tick_);
-    int32_t r = net::Send(socket_, p + x, piece, 0);
-    SockCheck(r);
-    if (last_error_ == WSAEWOULDBLOCK) {
-      if (CanWrite(nonblock_send_timeout_)) {
-        r = net::Send(socket_, p + x, piece, 0);
-        SockCheck(r);
-      } else {
-        last_error_ = WSAETIMEDOUT;
-      }
-    }
+    const int32_t r = send_piece(p + x, piece);
     if (last_error_ != 0) break;
     x += r;
     result += r;
@@ -56,6 +46,24 @@ int32_t TBlockSocket::SendBuffer(const void* Buffer, int32_t Length) {
   }
   ExceptCheck();
   return result;
+}
+
+// A piece that would block (non-blocking mode) waits up to
+// NonblockSendTimeout for writability and is tried once more.
+int32_t TBlockSocket::SendBuffer(const void* Buffer, int32_t Length) {
+  return SendInPieces(Buffer, Length, [this](const uint8_t* p, int32_t piece) {
+    int32_t r = net::Send(socket_, p, piece, 0);
+    SockCheck(r);
+    if (last_error_ == WSAEWOULDBLOCK) {
+      if (CanWrite(nonblock_send_timeout_)) {
+        r = net::Send(socket_, p, piece, 0);
+        SockCheck(r);
+      } else {
+        last_error_ = WSAETIMEDOUT;
+      }
+    }
+    return r;
+  });
 }
 
 void TBlockSocket::SendByte(uint8_t Data) {

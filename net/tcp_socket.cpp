@@ -120,31 +120,13 @@ TSocket TTCPBlockSocket::Accept() {
 
 int32_t TTCPBlockSocket::SendBuffer(const void* Buffer, int32_t Length) {
   if (!ssl_->SslEnabled()) return TBlockSocket::SendBuffer(Buffer, Length);
-  int32_t result = 0;
-  if (TestStopFlag()) return 0;
-  ResetLastError();
-  DoMonitor(true, Buffer, Length);
-  const auto* p = static_cast<const uint8_t*>(Buffer);
-  int32_t x = 0;
-  while (x < Length) {
-    int32_t piece = Length - x < send_max_chunk_ ? Length - x : send_max_chunk_;
-    if (piece <= 0) break;
-    LimitBandwidth(piece, max_send_bandwidth_, send_resume_tick_);
-    int32_t n = ssl_->SendBuffer(p + x, piece);
+  return SendInPieces(Buffer, Length, [this](const uint8_t* p, int32_t piece) {
+    const int32_t n = ssl_->SendBuffer(p, piece);
     if (ssl_->SslErrorCode() != 0) last_error_ = WSASYSNOTREADY;
-    if (last_error_ != 0) break;
     // A plug-in that moves nothing without an error would loop forever.
-    if (n <= 0) {
-      last_error_ = WSASYSNOTREADY;
-      break;
-    }
-    x += n;
-    result += n;
-    bytes_sent_ += n;
-    DoStatus(HR_WriteCount, std::to_string(n));
-  }
-  ExceptCheck();
-  return result;
+    if (last_error_ == 0 && n <= 0) last_error_ = WSASYSNOTREADY;
+    return n;
+  });
 }
 
 int32_t TTCPBlockSocket::RecvBuffer(void* Buffer, int32_t Length) {
