@@ -20,6 +20,7 @@
 #include "component/wav_reader.h"
 #include "platform/wave.h"
 #include "tests/component/wav_bytes.h"
+#include "tests/support/mutator.h"
 #include "tests/support/support.h"
 
 namespace velmora::testing {
@@ -28,68 +29,26 @@ namespace {
 constexpr int kIterations = 10000;
 constexpr auto kTimeBudget = std::chrono::seconds(5);
 
-class Mutator {
- public:
-  explicit Mutator(uint32_t seed) : rng_(seed) {}
-
-  uint32_t Below(uint32_t n) { return n == 0 ? 0 : rng_() % n; }
-
-  // One to four edits: a bit flip, a random byte, a token the readers treat
-  // specially, a deletion, a duplicated span, a truncation, or a 32-bit
-  // field overwritten with an extreme value.
-  std::string Mutate(std::string s) {
-    static const char* const kTokens[] = {"RIFF",
-                                          "WAVE",
-                                          "fmt ",
-                                          "data",
-                                          "LIST",
-                                          "\r\n",
-                                          "\n",
-                                          "\r",
-                                          "0x",
-                                          "@@Hexadecimal",
-                                          "ffffffff",
-                                          " ",
-                                          "\xff\xff\xff\x7f",
-                                          "\xff\xff\xff\xff",
-                                          "\x00\x00\x00\x80"};
-    const int edits = 1 + static_cast<int>(Below(4));
-    for (int e = 0; e < edits; ++e) {
-      const uint32_t pos = Below(static_cast<uint32_t>(s.size()) + 1);
-      switch (Below(7)) {
-        case 0:
-          if (!s.empty()) s[pos % s.size()] ^= static_cast<char>(1u << Below(8));
-          break;
-        case 1:
-          s.insert(pos, 1, static_cast<char>(rng_()));
-          break;
-        case 2:
-          s.insert(pos, kTokens[Below(std::size(kTokens))]);
-          break;
-        case 3:
-          s.erase(pos, Below(16));
-          break;
-        case 4:
-          if (pos < s.size()) s.insert(pos, s.substr(pos, Below(64)));
-          break;
-        case 5:
-          s.resize(Below(static_cast<uint32_t>(s.size()) + 1));
-          break;
-        case 6:
-          if (s.size() >= 4) {
-            const uint32_t at = Below(static_cast<uint32_t>(s.size()) - 3);
-            const uint32_t values[] = {0, 1, 0x7FFFFFFF, 0x80000000, 0xFFFFFFFF, 16, 20};
-            s.replace(at, 4, Le32(values[Below(std::size(values))]));
-          }
-          break;
-      }
-    }
-    return s;
-  }
-
- private:
-  std::mt19937 rng_;
-};
+// What the WAV and hexadecimal-list readers treat specially: chunk names,
+// line ends, the list's header, and 32-bit fields at their extremes.
+std::vector<std::string> Tokens() {
+  using namespace std::string_literals;
+  return {"RIFF"s,
+          "WAVE"s,
+          "fmt "s,
+          "data"s,
+          "LIST"s,
+          "\r\n"s,
+          "\n"s,
+          "\r"s,
+          "0x"s,
+          "@@Hexadecimal"s,
+          "ffffffff"s,
+          " "s,
+          "\xff\xff\xff\x7f"s,
+          "\xff\xff\xff\xff"s,
+          "\x00\x00\x00\x80"s};
+}
 
 // A few valid WAV files: 8-bit mono, 16-bit stereo with extra chunks and a
 // long format chunk, a tiny one.
@@ -144,7 +103,7 @@ class FileAnalysisMutation : public ::testing::Test {
 };
 
 TEST_F(FileAnalysisMutation, WavFiles) {
-  Mutator m(20240611);
+  Mutator m(20240611, Tokens());
   const std::vector<std::string> seeds = WavSeeds();
   const std::string path = dir_.file("mutated.wav");
   const auto start = std::chrono::steady_clock::now();
@@ -175,7 +134,7 @@ TEST_F(FileAnalysisMutation, WavFiles) {
 }
 
 TEST_F(FileAnalysisMutation, HexadecimalLists) {
-  Mutator m(77);
+  Mutator m(77, Tokens());
   const std::vector<std::string> seeds = ListSeeds();
   const std::string path = dir_.file("mutated.lst");
   const auto start = std::chrono::steady_clock::now();

@@ -17,56 +17,20 @@
 #include "host/registry.h"
 #include "host/string_list.h"
 #include "host/text.h"
+#include "tests/support/mutator.h"
 
 namespace velmora::host {
 namespace {
 
-class Mutator {
- public:
-  explicit Mutator(uint32_t seed) : rng_(seed) {}
-
-  std::string Mutate(std::string s) {
-    int edits = 1 + static_cast<int>(rng_() % 4);
-    for (int i = 0; i < edits; ++i) {
-      size_t at = s.empty() ? 0 : rng_() % (s.size() + 1);
-      switch (rng_() % 5) {
-        case 0:  // insert a byte (often one the grammar cares about)
-          s.insert(at, 1, Interesting());
-          break;
-        case 1:  // delete a run
-          if (!s.empty() && at < s.size()) s.erase(at, 1 + rng_() % 4);
-          break;
-        case 2:  // replace a byte
-          if (at < s.size()) s[at] = Interesting();
-          break;
-        case 3:  // duplicate a slice
-          if (at < s.size()) s.insert(at, s.substr(at, 1 + rng_() % 8));
-          break;
-        default:  // cut the end
-          s.resize(at);
-          break;
-      }
-    }
-    return s;
-  }
-
-  std::string RandomBytes(size_t max_len) {
-    std::string s(rng_() % (max_len + 1), '\0');
-    for (char& c : s) c = static_cast<char>(rng_());
-    return s;
-  }
-
-  uint32_t Next() { return rng_(); }
-
- private:
-  char Interesting() {
-    static const char kBytes[] = "%.:;,#'\"0123456789-+eE*dxsnfgm \r\n\t\x00\xff\xd0=objectend";
-    if (rng_() % 3 == 0) return static_cast<char>(rng_());
-    return kBytes[rng_() % (sizeof kBytes - 1)];
-  }
-
-  std::mt19937 rng_;
-};
+// What the host's text parsers treat specially: one character each, and
+// the words of the form stream.
+std::vector<std::string> Tokens() {
+  static const char kBytes[] = "%.:;,#'\"0123456789-+eE*dxsnfgm \r\n\t\x00\xff\xd0=";
+  std::vector<std::string> tokens;
+  for (size_t i = 0; i + 1 < sizeof kBytes; ++i) tokens.emplace_back(1, kBytes[i]);
+  tokens.insert(tokens.end(), {"object", "end", "inherited", "item"});
+  return tokens;
+}
 
 class TFuzzProbe : public TComponent {
  public:
@@ -104,7 +68,7 @@ TEST(Mutation, FormReaderRejectsCleanly) {
       "object Probe1: TFuzzProbe\n  Level = -12\n  Flag = True\n  Text = 'a''b'#13#10'c' +\n"
       "    'd'\n  Mode = mC\n  object Inner: TFuzzProbe\n    Level = 3\n  end\nend\n";
   TComponent owner(nullptr);
-  Mutator m(20261207);
+  velmora::testing::Mutator m(20261207, Tokens());
   int accepted = 0;
   for (int i = 0; i < 20000; ++i) {
     std::string text = m.Mutate(seed);
@@ -123,7 +87,7 @@ TEST(Mutation, FormReaderRejectsCleanly) {
 }
 
 TEST(Mutation, QuotedStringsRoundTripAnyBytes) {
-  Mutator m(7);
+  velmora::testing::Mutator m(7, Tokens());
   for (int i = 0; i < 5000; ++i) {
     std::string bytes = m.RandomBytes(40);
     std::string back;
@@ -134,7 +98,7 @@ TEST(Mutation, QuotedStringsRoundTripAnyBytes) {
 
 TEST(Mutation, FormatRaisesOnlyConvertErrors) {
   const std::string seeds[] = {"%.2n|%d|%5.1f|%-4s|%x|%e|%g|%1:s|%*d|%%|%m", "A1= %.2n [%d Hz]"};
-  Mutator m(99);
+  velmora::testing::Mutator m(99, Tokens());
   for (int i = 0; i < 20000; ++i) {
     std::string fmt = m.Mutate(seeds[i % 2]);
     try {
@@ -147,7 +111,7 @@ TEST(Mutation, FormatRaisesOnlyConvertErrors) {
 
 TEST(Mutation, FloatPatternsNeverFail) {
   const std::string seeds[] = {" [0 Hz]  ", "#,##0.00;(#,##0.00);'zero'", "0.00E+00", "\"x\"#.#"};
-  Mutator m(5);
+  velmora::testing::Mutator m(5, Tokens());
   const double values[] = {0.0, -0.5, 1335.9, -1234567.891, 1e300, 5e-324, 0.125};
   for (int i = 0; i < 20000; ++i) {
     std::string pattern = m.Mutate(seeds[i % 4]);
@@ -157,7 +121,7 @@ TEST(Mutation, FloatPatternsNeverFail) {
 }
 
 TEST(Mutation, NumberAndTimeParsers) {
-  Mutator m(11);
+  velmora::testing::Mutator m(11, Tokens());
   const std::string seeds[] = {"-1234.5e-3", "0x7fffffff", "$FF", "23:59:59.999 PM", "12:30"};
   for (int i = 0; i < 30000; ++i) {
     std::string text = m.Mutate(seeds[i % 5]);
@@ -178,7 +142,7 @@ TEST(Mutation, NumberAndTimeParsers) {
 }
 
 TEST(Mutation, LinesAndCodePageConversions) {
-  Mutator m(3);
+  velmora::testing::Mutator m(3, Tokens());
   for (int i = 0; i < 5000; ++i) {
     std::string bytes = m.RandomBytes(64);
     // Lines without breaks survive the join and the split.

@@ -14,6 +14,7 @@
 #include "net/netcode.h"
 #include "net/netip.h"
 #include "net/netutil.h"
+#include "tests/support/mutator.h"
 
 namespace velmora::net {
 namespace {
@@ -23,68 +24,19 @@ namespace {
 constexpr int kIterations = 20000;
 constexpr auto kTimeBudget = std::chrono::seconds(4);
 
-class Mutator {
- public:
-  explicit Mutator(uint32_t seed) : rng_(seed) {}
-
-  uint32_t Below(uint32_t n) { return n == 0 ? 0 : rng_() % n; }
-
-  std::string RandomBytes(size_t max_len) {
-    std::string s(Below(static_cast<uint32_t>(max_len) + 1), '\0');
-    for (char& c : s) c = static_cast<char>(rng_());
-    return s;
-  }
-
-  // One to four edits: flip, insert (random or a token that the parsers
-  // treat specially), delete, duplicate or truncate.
-  std::string Mutate(std::string s) {
-    static const char* const kTokens[] = {":",   "::", "%",  "=",     "\r", "\n",    "\r\n", "--",
-                                          "--b", "[",  "]",  "@",     "/",  "?",     "\"",   ";",
-                                          "<",   ">",  "(",  ")",     " ",  "-",     "+",    "\0",
-                                          ".",   "0",  "ff", "=\r\n", "%4", "BEGIN", "`"};
-    const int edits = 1 + static_cast<int>(Below(4));
-    for (int e = 0; e < edits; ++e) {
-      const uint32_t pos = Below(static_cast<uint32_t>(s.size()) + 1);
-      switch (Below(6)) {
-        case 0:
-          if (!s.empty()) s[pos % s.size()] ^= static_cast<char>(1u << Below(8));
-          break;
-        case 1:
-          s.insert(pos, 1, static_cast<char>(rng_()));
-          break;
-        case 2: {
-          const char* t = kTokens[Below(std::size(kTokens))];
-          s.insert(pos, std::string(t, t[0] == '\0' ? 1 : std::char_traits<char>::length(t)));
-          break;
-        }
-        case 3:
-          if (!s.empty()) s.erase(pos % s.size(), 1 + Below(4));
-          break;
-        case 4:
-          if (!s.empty() && s.size() < 4096) s.insert(pos, s.substr(Below(s.size()), Below(16)));
-          break;
-        default:
-          s.resize(pos);
-      }
-    }
-    return s;
-  }
-
-  // A seed input mutated, or (one time in five) random bytes.
-  std::string Next(const std::vector<std::string>& seeds) {
-    if (Below(5) == 0) return RandomBytes(200);
-    return Mutate(seeds[Below(static_cast<uint32_t>(seeds.size()))]);
-  }
-
- private:
-  std::mt19937 rng_;
-};
+// What the codings and parsers treat specially.
+std::vector<std::string> Tokens() {
+  return {":",   "::", "%",  "=",     "\r", "\n",    "\r\n", "--",
+          "--b", "[",  "]",  "@",     "/",  "?",     "\"",   ";",
+          "<",   ">",  "(",  ")",     " ",  "-",     "+",    std::string(1, '\0'),
+          ".",   "0",  "ff", "=\r\n", "%4", "BEGIN", "`"};
+}
 
 // Runs Check on mutated inputs; each input lives in an exact-size heap copy
 // so that a read past its end is caught by the address sanitizer.
 void Fuzz(uint32_t seed, const std::vector<std::string>& seeds,
           const std::function<void(const std::string&)>& check) {
-  Mutator m(seed);
+  velmora::testing::Mutator m(seed, Tokens());
   const auto start = std::chrono::steady_clock::now();
   for (int i = 0; i < kIterations; ++i) {
     const std::string input = m.Next(seeds);
