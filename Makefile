@@ -39,7 +39,7 @@ bench: build
 	./scripts/bench.sh $(BUILD_DIR)
 
 format:
-	find host platform component net package apps tests bench -name '*.h' -o -name '*.cpp' \
+	find velmora apps tests bench -name '*.h' -o -name '*.cpp' \
 	  | xargs clang-format -i
 
 clean:

@@ -10,7 +10,7 @@
 //
 // After the runs the median of each and the median of the per-round ratios
 // are printed.
-#include "net/blocksock.h"
+#include "velmora/net/blocksock.h"
 
 #include <netinet/in.h>
 #include <poll.h>

@@ -6,7 +6,7 @@
 //                         queueing the buffer again is refused at once)
 // No peer runs the same work; the figure to hold against is the 46.4 ms that
 // one buffer of sound lasts.
-#include "component/capture.h"
+#include "velmora/component/capture.h"
 
 #include <benchmark/benchmark.h>
 
@@ -15,9 +15,9 @@
 #include <random>
 #include <vector>
 
-#include "component/tonvel.h"
-#include "component/unit_state.h"
-#include "platform/wave.h"
+#include "velmora/component/tonvel.h"
+#include "velmora/component/unit_state.h"
+#include "velmora/platform/wave.h"
 
 namespace {
 

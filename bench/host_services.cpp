@@ -11,9 +11,9 @@
 #include <sstream>
 #include <string>
 
-#include "host/application.h"
-#include "host/format.h"
-#include "host/string_list.h"
+#include "velmora/host/application.h"
+#include "velmora/host/format.h"
+#include "velmora/host/string_list.h"
 
 using namespace velmora::host;
 

@@ -4,7 +4,7 @@
 // a ratio of its anchor's (above 1: we are faster).
 //
 //   build/bin/bench_netcode [--benchmark_min_time=1]
-#include "net/netcode.h"
+#include "velmora/net/netcode.h"
 
 #include <benchmark/benchmark.h>
 #include <openssl/evp.h>
@@ -15,7 +15,7 @@
 #include <random>
 #include <string>
 
-#include "net/netcode_internal.h"
+#include "velmora/net/netcode_internal.h"
 
 namespace {
 

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/wave/mix_bus.h"
-#include "platform/wave/pcm.h"
-#include "platform/wave/ring_buffer.h"
+#include "velmora/platform/wave/mix_bus.h"
+#include "velmora/platform/wave/pcm.h"
+#include "velmora/platform/wave/ring_buffer.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 // The input is a DTMF key 5 in 8-bit samples with a little noise, so no two
 // bins are alike.  Print the ratio with --benchmark_counters_tabular or
 // compare the cpu times of BM_Pipeline and BM_PipelineFftw.
-#include "component/spectrum.h"
+#include "velmora/component/spectrum.h"
 
 #include <benchmark/benchmark.h>
 #include <fftw3.h>
@@ -26,10 +26,10 @@
 #include <random>
 #include <vector>
 
-#include "component/keys.h"
-#include "component/tonvel.h"
-#include "component/unit_state.h"
-#include "platform/wave.h"
+#include "velmora/component/keys.h"
+#include "velmora/component/tonvel.h"
+#include "velmora/component/unit_state.h"
+#include "velmora/platform/wave.h"
 
 namespace {
 

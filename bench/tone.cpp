@@ -24,12 +24,12 @@
 #include <random>
 #include <vector>
 
-#include "component/key_player.h"
-#include "component/noise_random.h"
-#include "component/sine_generator.h"
-#include "component/tonvel.h"
-#include "component/unit_state.h"
-#include "platform/wave.h"
+#include "velmora/component/key_player.h"
+#include "velmora/component/noise_random.h"
+#include "velmora/component/sine_generator.h"
+#include "velmora/component/tonvel.h"
+#include "velmora/component/unit_state.h"
+#include "velmora/platform/wave.h"
 
 namespace {
 

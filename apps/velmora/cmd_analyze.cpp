@@ -16,14 +16,14 @@
 #include "apps/velmora/command.h"
 #include "apps/velmora/session.h"
 #include "apps/velmora/tone_events.h"
-#include "component/file_analysis.h"
-#include "component/tonvel.h"
-#include "component/unit_state.h"
-#include "component/wav_reader.h"
-#include "host/exception.h"
-#include "host/paths.h"
-#include "host/text.h"
-#include "platform/wave.h"
+#include "velmora/component/file_analysis.h"
+#include "velmora/component/tonvel.h"
+#include "velmora/component/unit_state.h"
+#include "velmora/component/wav_reader.h"
+#include "velmora/host/exception.h"
+#include "velmora/host/paths.h"
+#include "velmora/host/text.h"
+#include "velmora/platform/wave.h"
 
 namespace velmora::app {
 namespace {

@@ -17,7 +17,7 @@
 #include <string>
 
 #include "apps/velmora/command.h"
-#include "net/blocksock.h"
+#include "velmora/net/blocksock.h"
 
 namespace velmora::app {
 namespace {

@@ -12,9 +12,9 @@
 #include "apps/velmora/command.h"
 #include "apps/velmora/session.h"
 #include "apps/velmora/tone_events.h"
-#include "component/key_player.h"
-#include "component/tonvel.h"
-#include "component/unit_state.h"
+#include "velmora/component/key_player.h"
+#include "velmora/component/tonvel.h"
+#include "velmora/component/unit_state.h"
 
 namespace velmora::app {
 namespace {

@@ -10,10 +10,10 @@
 
 #include "apps/velmora/command.h"
 #include "apps/velmora/session.h"
-#include "component/key_player.h"
-#include "component/tonvel.h"
-#include "component/unit_state.h"
-#include "host/application.h"
+#include "velmora/component/key_player.h"
+#include "velmora/component/tonvel.h"
+#include "velmora/component/unit_state.h"
+#include "velmora/host/application.h"
 
 namespace velmora::app {
 namespace {

@@ -14,8 +14,8 @@
 #include "apps/velmora/command.h"
 #include "apps/velmora/session.h"
 #include "apps/velmora/tone_events.h"
-#include "component/tonvel.h"
-#include "component/unit_state.h"
+#include "velmora/component/tonvel.h"
+#include "velmora/component/unit_state.h"
 
 namespace velmora::app {
 namespace {

@@ -10,9 +10,9 @@
 
 #include "apps/velmora/command.h"
 #include "apps/velmora/session.h"
-#include "component/noise_random.h"
-#include "component/tonvel.h"
-#include "component/unit_state.h"
+#include "velmora/component/noise_random.h"
+#include "velmora/component/tonvel.h"
+#include "velmora/component/unit_state.h"
 
 namespace velmora::app {
 namespace {

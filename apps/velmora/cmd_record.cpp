@@ -11,10 +11,10 @@
 
 #include "apps/velmora/command.h"
 #include "apps/velmora/session.h"
-#include "component/recording.h"
-#include "component/tonvel.h"
-#include "component/unit_state.h"
-#include "host/paths.h"
+#include "velmora/component/recording.h"
+#include "velmora/component/tonvel.h"
+#include "velmora/component/unit_state.h"
+#include "velmora/host/paths.h"
 
 namespace velmora::app {
 namespace {

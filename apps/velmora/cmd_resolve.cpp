@@ -6,9 +6,9 @@
 #include <string>
 
 #include "apps/velmora/command.h"
-#include "host/string_list.h"
-#include "net/netip.h"
-#include "net/sockapi.h"
+#include "velmora/host/string_list.h"
+#include "velmora/net/netip.h"
+#include "velmora/net/sockapi.h"
 
 namespace velmora::app {
 namespace {

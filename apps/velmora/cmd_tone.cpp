@@ -9,8 +9,8 @@
 
 #include "apps/velmora/command.h"
 #include "apps/velmora/session.h"
-#include "component/sine_generator.h"
-#include "component/tonvel.h"
+#include "velmora/component/sine_generator.h"
+#include "velmora/component/tonvel.h"
 
 namespace velmora::app {
 namespace {

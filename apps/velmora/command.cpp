@@ -1,5 +1,6 @@
 #include "apps/velmora/command.h"
 
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -61,12 +62,29 @@ bool RegisterCommand(Command command) {
   return Commands().emplace(std::move(name), std::move(command)).second;
 }
 
+namespace {
+
+// "-x..." with a letter after the dash: a short option, not "-" or "-5".
+bool IsShortOption(const std::string& word) {
+  return word.size() >= 2 && word[0] == '-' && word[1] != '-' &&
+         std::isalpha(static_cast<unsigned char>(word[1]));
+}
+
+const OptionSpec* FindOption(const Command& command, const std::string& name, bool short_form) {
+  for (const auto& o : command.options)
+    if ((short_form ? o.short_name : o.name) == name) return &o;
+  return nullptr;
+}
+
+}  // namespace
+
 Args ParseArgs(const Command& command, const std::vector<std::string>& argv) {
   Args args;
   bool options_done = false;
   for (size_t i = 0; i < argv.size(); ++i) {
     const std::string& word = argv[i];
-    if (options_done || word.size() < 2 || word.compare(0, 2, "--") != 0) {
+    bool short_form = !options_done && IsShortOption(word);
+    if (!short_form && (options_done || word.size() < 2 || word.compare(0, 2, "--") != 0)) {
       args.positional.push_back(word);
       continue;
     }
@@ -77,18 +95,22 @@ Args ParseArgs(const Command& command, const std::vector<std::string>& argv) {
     std::string name = word;
     std::string value;
     bool has_inline = false;
-    if (auto eq = word.find('='); eq != std::string::npos) {
+    if (short_form) {
+      name = word.substr(0, 2);
+      if (word.size() > 2) {
+        value = word.substr(2);
+        has_inline = true;
+      }
+    } else if (auto eq = word.find('='); eq != std::string::npos) {
       name = word.substr(0, eq);
       value = word.substr(eq + 1);
       has_inline = true;
     }
-    if (name == "--help") {
-      args.Add(name, "");
+    if (name == "--help" || (short_form && name == "-h" && !FindOption(command, name, true))) {
+      args.Add("--help", "");
       continue;
     }
-    const OptionSpec* spec = nullptr;
-    for (const auto& o : command.options)
-      if (o.name == name) spec = &o;
+    const OptionSpec* spec = FindOption(command, name, short_form);
     if (!spec)
       throw UsageError("unknown option " + name + " (see velmora " + command.name + " --help)");
     if (spec->value_name.empty()) {
@@ -97,8 +119,8 @@ Args ParseArgs(const Command& command, const std::vector<std::string>& argv) {
       if (i + 1 >= argv.size()) throw UsageError(name + " needs a value " + spec->value_name);
       value = argv[++i];
     }
-    if (!spec->repeatable && args.Has(name)) throw UsageError(name + " is given twice");
-    args.Add(name, value);
+    if (!spec->repeatable && args.Has(spec->name)) throw UsageError(name + " is given twice");
+    args.Add(spec->name, value);
   }
   return args;
 }
@@ -116,8 +138,10 @@ std::string HelpText(const Command& command) {
       out << "\n  " << std::string(24, ' ');
     out << help << "\n";
   };
-  for (const auto& o : command.options)
-    line(o.value_name.empty() ? o.name : o.name + " " + o.value_name, o.help);
+  for (const auto& o : command.options) {
+    std::string left = o.short_name.empty() ? o.name : o.short_name + ", " + o.name;
+    line(o.value_name.empty() ? left : left + " " + o.value_name, o.help);
+  }
   line("--help", "print this help");
   return out.str();
 }

@@ -38,6 +38,9 @@ struct OptionSpec {
   std::string value_name;  // "N"; empty for a flag without value
   std::string help;
   bool repeatable = false;  // may be given several times (--set)
+  // The one-letter form ("-o"), stored under `name`; empty for none.  A
+  // value follows as the next word or joined to it ("-o FILE", "-oFILE").
+  std::string short_name = "";
 };
 
 // The parsed command line of one command.
@@ -76,7 +79,8 @@ bool RegisterCommand(Command command);
 
 // Parses argv (after the command name) against the command's options.
 // Throws UsageError for an unknown option, a missing value or a repeated
-// option that is not repeatable.
+// option that is not repeatable.  A word of a dash and a letter ("-x...") is
+// an option; "-" alone, "-5" and every word after "--" are positional.
 Args ParseArgs(const Command& command, const std::vector<std::string>& argv);
 
 std::string HelpText(const Command& command);

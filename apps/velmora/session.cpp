@@ -9,11 +9,11 @@
 #include <csignal>
 #include <cstdio>
 
-#include "component/unit_state.h"
-#include "host/application.h"
-#include "host/exception.h"
-#include "host/properties.h"
-#include "host/text.h"
+#include "velmora/component/unit_state.h"
+#include "velmora/host/application.h"
+#include "velmora/host/exception.h"
+#include "velmora/host/properties.h"
+#include "velmora/host/text.h"
 
 namespace velmora::app {
 
@@ -69,7 +69,8 @@ std::vector<OptionSpec> InputOptions() {
 OptionSpec OutputOption() {
   return {"--output", "FILE.wav|loopback|default|none",
           "the sound output: a WAV file written with what is played, the loopback, the "
-          "system's default device, or none"};
+          "system's default device, or none",
+          false, "-o"};
 }
 
 OptionSpec SetOption() {

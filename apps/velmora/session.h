@@ -19,8 +19,8 @@
 #include <vector>
 
 #include "apps/velmora/command.h"
-#include "host/classes.h"
-#include "platform/wave.h"
+#include "velmora/host/classes.h"
+#include "velmora/platform/wave.h"
 
 namespace velmora::app {
 

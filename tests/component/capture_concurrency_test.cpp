@@ -6,13 +6,13 @@
 #include <thread>
 #include <vector>
 
-#include "component/capture.h"
-#include "component/tonvel.h"
-#include "component/unit_state.h"
 #include "gtest/gtest.h"
-#include "host/application.h"
 #include "tests/allocations/allocation_count.h"
 #include "tests/component/tonvel_fixture.h"
+#include "velmora/component/capture.h"
+#include "velmora/component/tonvel.h"
+#include "velmora/component/unit_state.h"
+#include "velmora/host/application.h"
 
 namespace velmora::testing {
 namespace {

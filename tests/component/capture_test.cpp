@@ -1,18 +1,18 @@
 // The per-buffer pipeline driven by hand: the component runs without a
 // sound device, and the test hands its capture buffer back the way a device
 // does (bytes, count, flags, MM_WIM_DATA).  Timers run on a manual clock.
-#include "component/capture.h"
+#include "velmora/component/capture.h"
 
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "component/tonvel.h"
-#include "component/unit_state.h"
 #include "gtest/gtest.h"
-#include "host/application.h"
-#include "host/clock.h"
 #include "tests/component/tonvel_fixture.h"
+#include "velmora/component/tonvel.h"
+#include "velmora/component/unit_state.h"
+#include "velmora/host/application.h"
+#include "velmora/host/clock.h"
 
 namespace velmora::testing {
 namespace {

@@ -2,7 +2,7 @@
 // sample format the analysis supports (and those that cannot give a key by
 // design), an MP3 decoded by the real lame in plugins/, and the silent
 // failures, which repeat the previous results.
-#include "component/file_analysis.h"
+#include "velmora/component/file_analysis.h"
 
 #include <unistd.h>
 
@@ -11,13 +11,13 @@
 #include <string>
 #include <vector>
 
-#include "component/tonvel.h"
-#include "component/unit_state.h"
-#include "component/wav_reader.h"
 #include "gtest/gtest.h"
-#include "host/paths.h"
 #include "tests/component/tonvel_fixture.h"
 #include "tests/component/wav_bytes.h"
+#include "velmora/component/tonvel.h"
+#include "velmora/component/unit_state.h"
+#include "velmora/component/wav_reader.h"
+#include "velmora/host/paths.h"
 
 namespace velmora::testing {
 namespace {

@@ -1,7 +1,7 @@
 // Hexadecimal sample lists: the number reading, the block demodulation with
 // its block positions, the list's own spectrum, and the failures, which
 // reach the writer of LoadWavMp3Sharc_path as EHexListError naming the file.
-#include "component/hex_list.h"
+#include "velmora/component/hex_list.h"
 
 #include <cmath>
 #include <cstdio>
@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "component/tonvel.h"
-#include "component/unit_state.h"
 #include "gtest/gtest.h"
 #include "tests/component/tonvel_fixture.h"
+#include "velmora/component/tonvel.h"
+#include "velmora/component/unit_state.h"
 
 namespace velmora::testing {
 namespace {

@@ -1,16 +1,16 @@
 // The key-sequence player: the synthesis of bursts, and the 310 ms tick
 // walking through DTMF_keys on a manual clock with the loopback as output
 // (whose device threads make those suites Concurrency suites).
-#include "component/key_player.h"
+#include "velmora/component/key_player.h"
 
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "component/tonvel.h"
-#include "component/unit_state.h"
 #include "gtest/gtest.h"
 #include "tests/component/tone_fixture.h"
+#include "velmora/component/tonvel.h"
+#include "velmora/component/unit_state.h"
 
 namespace velmora::testing {
 namespace {

@@ -1,7 +1,7 @@
 // The DTMF key decision: the table with its off-nominal values, the
 // tolerance bands, both orders of the pair, the summary line in two locales,
 // and the Key event of the live pipeline for generated key buffers.
-#include "component/keys.h"
+#include "velmora/component/keys.h"
 
 #include <cmath>
 #include <memory>
@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "component/tonvel.h"
-#include "component/unit_state.h"
 #include "gtest/gtest.h"
-#include "host/format.h"
 #include "tests/component/tonvel_fixture.h"
+#include "velmora/component/tonvel.h"
+#include "velmora/component/unit_state.h"
+#include "velmora/host/format.h"
 
 namespace velmora::testing {
 namespace {

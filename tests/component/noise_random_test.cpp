@@ -1,7 +1,7 @@
 // The noise random generator: blocks of bits handed over by hand through
 // the capture pipeline, their statistics lines (exact Windows-1251 bytes),
 // the bits file and the failures around it.
-#include "component/noise_random.h"
+#include "velmora/component/noise_random.h"
 
 #include <filesystem>
 #include <memory>
@@ -9,12 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "component/tonvel.h"
-#include "component/unit_state.h"
 #include "gtest/gtest.h"
-#include "host/format.h"
-#include "host/text.h"
 #include "tests/component/tone_fixture.h"
+#include "velmora/component/tonvel.h"
+#include "velmora/component/unit_state.h"
+#include "velmora/host/format.h"
+#include "velmora/host/text.h"
 
 namespace velmora::testing {
 namespace {

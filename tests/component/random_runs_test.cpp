@@ -13,11 +13,11 @@
 #include <string>
 #include <vector>
 
-#include "component/capture.h"
-#include "component/noise_random.h"
-#include "component/tonvel.h"
-#include "component/unit_state.h"
 #include "tests/component/tonvel_fixture.h"
+#include "velmora/component/capture.h"
+#include "velmora/component/noise_random.h"
+#include "velmora/component/tonvel.h"
+#include "velmora/component/unit_state.h"
 
 namespace velmora::testing {
 namespace {

@@ -1,7 +1,7 @@
 // The sound trigger on a manual clock (GLVAL set by hand or by buffers
 // handed over by hand), the recording files it writes, and one recording
 // made from the virtual file source and checked by sox.
-#include "component/recording.h"
+#include "velmora/component/recording.h"
 
 #include <algorithm>
 #include <cmath>
@@ -11,12 +11,12 @@
 #include <string>
 #include <vector>
 
-#include "component/tonvel.h"
-#include "component/unit_state.h"
 #include "gtest/gtest.h"
-#include "host/datetime.h"
-#include "host/exception.h"
 #include "tests/component/tone_fixture.h"
+#include "velmora/component/tonvel.h"
+#include "velmora/component/unit_state.h"
+#include "velmora/host/datetime.h"
+#include "velmora/host/exception.h"
 
 namespace velmora::testing {
 namespace {

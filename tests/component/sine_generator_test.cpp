@@ -2,7 +2,7 @@
 // (filled directly, no device), and the worker with real devices: the
 // loopback heard through the capture pipeline, the file sink read back,
 // and many starts and stops (Concurrency suites: they start threads).
-#include "component/sine_generator.h"
+#include "velmora/component/sine_generator.h"
 
 #include <algorithm>
 #include <cmath>
@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "component/tonvel.h"
-#include "component/unit_state.h"
 #include "gtest/gtest.h"
 #include "tests/component/tone_fixture.h"
+#include "velmora/component/tonvel.h"
+#include "velmora/component/unit_state.h"
 
 namespace velmora::testing {
 namespace {

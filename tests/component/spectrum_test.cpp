@@ -2,7 +2,7 @@
 // plain scalar run of the documented butterflies (bit for bit, on every
 // kernel), the cached window and rotation factors, the levels, and the peaks,
 // tone and noise level that FFTDTMF derives from them.
-#include "component/spectrum.h"
+#include "velmora/component/spectrum.h"
 
 #include <cmath>
 #include <cstring>
@@ -11,10 +11,10 @@
 #include <random>
 #include <vector>
 
-#include "component/tonvel.h"
-#include "component/unit_state.h"
 #include "gtest/gtest.h"
 #include "tests/component/tonvel_fixture.h"
+#include "velmora/component/tonvel.h"
+#include "velmora/component/unit_state.h"
 
 namespace velmora::testing {
 namespace {

@@ -9,11 +9,11 @@
 #include <numbers>
 #include <vector>
 
-#include "component/tonvel.h"
-#include "host/application.h"
-#include "host/clock.h"
-#include "platform/wave.h"
 #include "tests/component/tonvel_fixture.h"
+#include "velmora/component/tonvel.h"
+#include "velmora/host/application.h"
+#include "velmora/host/clock.h"
+#include "velmora/platform/wave.h"
 
 namespace velmora::testing {
 

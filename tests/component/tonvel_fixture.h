@@ -8,12 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "component/capture.h"
-#include "component/tonvel.h"
-#include "component/unit_state.h"
-#include "host/application.h"
-#include "platform/wave.h"
 #include "tests/support/support.h"
+#include "velmora/component/capture.h"
+#include "velmora/component/tonvel.h"
+#include "velmora/component/unit_state.h"
+#include "velmora/host/application.h"
+#include "velmora/platform/wave.h"
 
 namespace velmora::testing {
 

@@ -1,20 +1,20 @@
 // TDTMF as a component: its published properties after construction, the
 // side effects of their setters, the form-stream round trip, registration
 // and the unit's shut-down.  No sound device is opened here.
-#include "component/tonvel.h"
+#include "velmora/component/tonvel.h"
 
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "component/unit_state.h"
 #include "gtest/gtest.h"
-#include "host/form_stream.h"
-#include "host/paths.h"
-#include "host/properties.h"
-#include "host/registry.h"
-#include "package/package.h"
 #include "tests/component/tonvel_fixture.h"
+#include "velmora/component/unit_state.h"
+#include "velmora/host/form_stream.h"
+#include "velmora/host/paths.h"
+#include "velmora/host/properties.h"
+#include "velmora/host/registry.h"
+#include "velmora/package/package.h"
 
 namespace velmora::testing {
 namespace {

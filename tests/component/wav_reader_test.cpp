@@ -1,6 +1,6 @@
 // read_wav on crafted files: every status, and the walks past other chunks
 // and a long format chunk.
-#include "component/wav_reader.h"
+#include "velmora/component/wav_reader.h"
 
 #include <cstdint>
 #include <string>

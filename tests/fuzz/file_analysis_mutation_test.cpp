@@ -14,14 +14,14 @@
 #include <random>
 #include <string>
 
-#include "component/hex_list.h"
-#include "component/tonvel.h"
-#include "component/unit_state.h"
-#include "component/wav_reader.h"
-#include "platform/wave.h"
 #include "tests/component/wav_bytes.h"
 #include "tests/support/mutator.h"
 #include "tests/support/support.h"
+#include "velmora/component/hex_list.h"
+#include "velmora/component/tonvel.h"
+#include "velmora/component/unit_state.h"
+#include "velmora/component/wav_reader.h"
+#include "velmora/platform/wave.h"
 
 namespace velmora::testing {
 namespace {

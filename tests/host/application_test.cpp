@@ -1,6 +1,6 @@
 // The message loop: timers on a manual clock, message windows, exceptions
 // escaping handlers, and posting from other threads.
-#include "host/application.h"
+#include "velmora/host/application.h"
 
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -12,8 +12,8 @@
 #include <utility>
 #include <vector>
 
-#include "host/exception.h"
-#include "host/timer.h"
+#include "velmora/host/exception.h"
+#include "velmora/host/timer.h"
 
 namespace velmora::host {
 namespace {

@@ -4,11 +4,11 @@
 #include <string>
 #include <vector>
 
-#include "host/exception.h"
-#include "host/form_stream.h"
-#include "host/properties.h"
-#include "host/registry.h"
-#include "host/streams.h"
+#include "velmora/host/exception.h"
+#include "velmora/host/form_stream.h"
+#include "velmora/host/properties.h"
+#include "velmora/host/registry.h"
+#include "velmora/host/streams.h"
 
 namespace velmora::host {
 namespace {

@@ -1,11 +1,11 @@
 // Dates, times, their formatting and the locale time parser.
-#include "host/datetime.h"
+#include "velmora/host/datetime.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 
-#include "host/exception.h"
+#include "velmora/host/exception.h"
 
 namespace velmora::host {
 namespace {

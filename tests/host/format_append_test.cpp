@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "host/exception.h"
-#include "host/format.h"
 #include "tests/allocations/allocation_count.h"
+#include "velmora/host/exception.h"
+#include "velmora/host/format.h"
 
 namespace velmora::host {
 namespace {

@@ -1,13 +1,13 @@
 // Number formatting, conversions and locale settings.
-#include "host/format.h"
+#include "velmora/host/format.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
 
-#include "host/exception.h"
-#include "host/math.h"
+#include "velmora/host/exception.h"
+#include "velmora/host/math.h"
 
 namespace velmora::host {
 namespace {

@@ -7,9 +7,9 @@
 #include <memory>
 #include <string>
 
-#include "host/datetime.h"
-#include "host/format.h"
 #include "tests/support/support.h"
+#include "velmora/host/datetime.h"
+#include "velmora/host/format.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #include <sanitizer/lsan_interface.h>

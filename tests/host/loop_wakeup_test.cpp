@@ -11,8 +11,8 @@
 #include <thread>
 #include <vector>
 
-#include "host/application.h"
-#include "host/timer.h"
+#include "velmora/host/application.h"
+#include "velmora/host/timer.h"
 
 namespace velmora::host {
 namespace {

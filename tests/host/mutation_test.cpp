@@ -9,15 +9,15 @@
 #include <string>
 #include <vector>
 
-#include "host/datetime.h"
-#include "host/exception.h"
-#include "host/form_stream.h"
-#include "host/format.h"
-#include "host/properties.h"
-#include "host/registry.h"
-#include "host/string_list.h"
-#include "host/text.h"
 #include "tests/support/mutator.h"
+#include "velmora/host/datetime.h"
+#include "velmora/host/exception.h"
+#include "velmora/host/form_stream.h"
+#include "velmora/host/format.h"
+#include "velmora/host/properties.h"
+#include "velmora/host/registry.h"
+#include "velmora/host/string_list.h"
+#include "velmora/host/text.h"
 
 namespace velmora::host {
 namespace {

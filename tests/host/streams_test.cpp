@@ -1,5 +1,5 @@
 // File and memory streams, string lists.
-#include "host/streams.h"
+#include "velmora/host/streams.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -7,9 +7,9 @@
 
 #include <string>
 
-#include "host/exception.h"
-#include "host/string_list.h"
 #include "tests/support/support.h"
+#include "velmora/host/exception.h"
+#include "velmora/host/string_list.h"
 
 namespace velmora::host {
 namespace {

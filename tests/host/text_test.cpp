@@ -1,14 +1,14 @@
 // Text, code page, path and random-number functions.
-#include "host/text.h"
+#include "velmora/host/text.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <set>
 
-#include "host/paths.h"
-#include "host/random.h"
 #include "tests/support/support.h"
+#include "velmora/host/paths.h"
+#include "velmora/host/random.h"
 
 namespace velmora::host {
 namespace {

@@ -5,8 +5,8 @@
 #include <thread>
 
 #include "gtest/gtest.h"
-#include "net/blocksock.h"
 #include "tests/peers/peers.h"
+#include "velmora/net/blocksock.h"
 
 namespace velmora::net {
 namespace {

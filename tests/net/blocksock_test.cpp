@@ -1,7 +1,7 @@
 // The block socket over loopback connections driven from the test's own
 // thread: line reading, exact counts, framing, errors, deferred options,
 // hooks, bandwidth limiting, high descriptors and closed peers.
-#include "net/blocksock.h"
+#include "velmora/net/blocksock.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "gtest/gtest.h"
-#include "host/streams.h"
 #include "tests/peers/peers.h"
+#include "velmora/host/streams.h"
 
 namespace velmora::net {
 namespace {

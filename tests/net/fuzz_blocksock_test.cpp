@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "gtest/gtest.h"
-#include "net/blocksock.h"
+#include "velmora/net/blocksock.h"
 
 namespace velmora::net {
 namespace {

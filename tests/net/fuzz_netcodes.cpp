@@ -11,10 +11,10 @@
 #include <random>
 #include <vector>
 
-#include "net/netcode.h"
-#include "net/netip.h"
-#include "net/netutil.h"
 #include "tests/support/mutator.h"
+#include "velmora/net/netcode.h"
+#include "velmora/net/netip.h"
+#include "velmora/net/netutil.h"
 
 namespace velmora::net {
 namespace {

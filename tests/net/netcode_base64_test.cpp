@@ -3,7 +3,7 @@
 
 #include <random>
 
-#include "net/netcode.h"
+#include "velmora/net/netcode.h"
 
 namespace velmora::net {
 namespace {

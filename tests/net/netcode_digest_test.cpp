@@ -7,9 +7,9 @@
 #include <memory>
 #include <random>
 
-#include "net/netcode.h"
-#include "net/netcode_internal.h"
-#include "net/netutil_text.h"
+#include "velmora/net/netcode.h"
+#include "velmora/net/netcode_internal.h"
+#include "velmora/net/netutil_text.h"
 
 namespace velmora::net {
 namespace {

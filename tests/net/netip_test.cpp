@@ -1,4 +1,4 @@
-#include "net/netip.h"
+#include "velmora/net/netip.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>

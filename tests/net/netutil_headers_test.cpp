@@ -2,10 +2,10 @@
 
 #include <filesystem>
 
-#include "host/exception.h"
-#include "host/streams.h"
-#include "net/netutil.h"
 #include "tests/support/support.h"
+#include "velmora/host/exception.h"
+#include "velmora/host/streams.h"
+#include "velmora/net/netutil.h"
 
 namespace velmora::net {
 namespace {

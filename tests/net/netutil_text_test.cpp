@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "net/netutil.h"
+#include "velmora/net/netutil.h"
 
 namespace velmora::net {
 namespace {

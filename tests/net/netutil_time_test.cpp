@@ -4,9 +4,9 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "host/datetime.h"
-#include "host/format.h"
-#include "net/netutil.h"
+#include "velmora/host/datetime.h"
+#include "velmora/host/format.h"
+#include "velmora/net/netutil.h"
 
 namespace velmora::net {
 namespace {

@@ -7,8 +7,8 @@
 #include <string>
 
 #include "gtest/gtest.h"
-#include "net/blocksock.h"
 #include "tests/peers/peers.h"
+#include "velmora/net/blocksock.h"
 
 namespace velmora::net {
 namespace {

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "gtest/gtest.h"
-#include "net/blocksock.h"
 #include "tests/peers/peers.h"
+#include "velmora/net/blocksock.h"
 
 namespace velmora::net {
 namespace {

@@ -1,6 +1,6 @@
 // The socket interface: error numbering, address records, both resolver
 // paths, the reference count, select sets and the IPv6 address tests.
-#include "net/sockapi.h"
+#include "velmora/net/sockapi.h"
 
 #include <errno.h>
 #include <fcntl.h>

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "gtest/gtest.h"
-#include "net/blocksock.h"
+#include "velmora/net/blocksock.h"
 
 namespace velmora::net {
 namespace {

@@ -10,10 +10,10 @@
 #include <random>
 #include <thread>
 
-#include "platform/event.h"
-#include "platform/wave.h"
 #include "tests/platform/wave_helpers.h"
 #include "tests/support/support.h"
+#include "velmora/platform/event.h"
+#include "velmora/platform/wave.h"
 
 namespace velmora::testing {
 namespace {

@@ -2,7 +2,7 @@
 // is woken late keeps its sound in one piece and holds readers back; an
 // output that went idle starts its next sound at the present.
 
-#include "platform/wave/mix_bus.h"
+#include "velmora/platform/wave/mix_bus.h"
 
 #include <gtest/gtest.h>
 

@@ -1,16 +1,16 @@
 // Starting external programs without a shell, waiting for them, ending
 // them; splitting command lines; events and the tick count.
 
-#include "platform/process.h"
+#include "velmora/platform/process.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <thread>
 
-#include "platform/event.h"
-#include "platform/tick.h"
 #include "tests/support/support.h"
+#include "velmora/platform/event.h"
+#include "velmora/platform/tick.h"
 
 namespace velmora::testing {
 namespace {

@@ -9,9 +9,9 @@
 #include <random>
 #include <thread>
 
-#include "platform/wave.h"
 #include "tests/platform/wave_helpers.h"
 #include "tests/support/support.h"
+#include "velmora/platform/wave.h"
 
 namespace velmora::testing {
 namespace {

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/wave.h"
+#include "velmora/platform/wave.h"
 
 namespace velmora::testing {
 

@@ -1,0 +1,117 @@
+// The offline analysis of WAV and MP3 files, and the dispatch by extension.
+// See file_analysis.h.
+
+#include "velmora/component/file_analysis.h"
+
+#include <exception>
+
+#include "velmora/component/capture.h"
+#include "velmora/component/hex_list.h"
+#include "velmora/component/keys.h"
+#include "velmora/component/spectrum.h"
+#include "velmora/component/unit_state.h"
+#include "velmora/component/wav_reader.h"
+#include "velmora/host/paths.h"
+#include "velmora/host/text.h"
+#include "velmora/platform/process.h"
+
+namespace velmora::tonvel::file_analysis {
+
+namespace {
+
+// The decoder and the folder the MP3 must lie in, relative to the decoder's
+// working directory (the executable's directory).
+constexpr const char* kDecoder = "plugins/lame";
+constexpr const char* kPluginFolder = "plugins/";
+
+std::string g_last_failure;
+
+// Appends the second byte of every byte pair, as a signed 8-bit value.
+void TakeSamples(const std::vector<uint8_t>& data) {
+  const size_t pairs = data.size() / 2;
+  const size_t first = inwav.y.size();
+  inwav.y.resize(first + pairs);
+  double* y = inwav.y.data() + first;
+  for (size_t i = 0; i < pairs; ++i) y[i] = static_cast<int8_t>(data[2 * i + 1]);
+}
+
+}  // namespace
+
+const std::string& LastFailure() {
+  return g_last_failure;
+}
+
+std::string DecoderDirectory() {
+  return host::ExtractFilePath(host::ParamStr(0));
+}
+
+std::string DecodedPath(const std::string& mp3_path) {
+  return DecoderDirectory() + kPluginFolder + host::ExtractFileName(mp3_path) + ".wav";
+}
+
+std::string DecodeMp3(const std::string& mp3_path, uint32_t timeout_ms) {
+  const std::string dir = DecoderDirectory();
+  // Only the name counts: the MP3 is taken from plugins/ whatever directory
+  // the path named.
+  const std::string source = std::string(kPluginFolder) + host::ExtractFileName(mp3_path);
+  if (!host::FileExists(dir + source))
+    return "the MP3 must lie in " + dir + kPluginFolder + ", and " + dir + source +
+           " does not exist";
+  // The name is one argument, blanks and all; the output is named
+  // explicitly, so any version of the decoder writes it where it is read.
+  const platform::SpawnResult child =
+      platform::Spawn(kDecoder, {"--decode", source, source + ".wav"}, dir);
+  if (!child) return "the MP3 decoder could not be started: " + child.error;
+  const platform::WaitResult done = platform::WaitForExit(child.pid, timeout_ms);
+  switch (done.status) {
+    case platform::WaitStatus::TimedOut:
+      platform::Kill(child.pid);
+      return "the MP3 decoder did not finish within " + std::to_string(timeout_ms) +
+             " ms and was stopped";
+    case platform::WaitStatus::Failed:
+      return "waiting for the MP3 decoder failed: " + done.error;
+    case platform::WaitStatus::Exited:
+      break;
+  }
+  if (done.exit_code != 0)
+    return "the MP3 decoder failed on " + dir + source + " (exit status " +
+           std::to_string(done.exit_code) + ")";
+  return "";
+}
+
+std::string AnalyseWavMp3(TDTMF& owner, const std::string& path) {
+  std::string wav = path;
+  if (host::LowerCase(host::ExtractFileExt(path)) == ".mp3") {
+    std::string failure = DecodeMp3(path);
+    if (!failure.empty()) return failure;
+    wav = DecodedPath(path);
+  }
+  wav_info info = read_wav(wav);
+  if (info.status != WavStatus::Success) return wav + ": " + WavFailureText(info);
+  TakeSamples(info.data);
+  info.data = {};  // released before the spectrum is taken
+  if (inwav.y.empty()) return wav + ": the data chunk holds no samples";
+  calc_spektr(fcntpp);
+  owner.FFTDTMF(spectrum::BinSpacing(info.channels, info.samples_per_sec, outwav.y.size()));
+  return "";
+}
+
+void LoadFile(TDTMF& owner, const std::string& path) {
+  capture::ClearResults();
+  const std::string extension = host::LowerCase(host::ExtractFileExt(path));
+  if (extension == ".wav" || extension == ".mp3") {
+    // Whatever goes wrong ends this analysis only; the events follow.
+    try {
+      g_last_failure = AnalyseWavMp3(owner, path);
+    } catch (const std::exception& e) {
+      g_last_failure = path + ": " + e.what();
+    }
+  } else {
+    g_last_failure.clear();
+    AnalyseHexList(path);
+  }
+  capture::ReportTone(owner);
+  keys::ReportKey(owner);
+}
+
+}  // namespace velmora::tonvel::file_analysis

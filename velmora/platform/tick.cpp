@@ -1,0 +1,16 @@
+#include "velmora/platform/tick.h"
+
+#include <time.h>
+
+namespace velmora::platform {
+
+uint32_t GetTickCount() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  // Truncation to 32 bits is the wrap that callers expect.
+  uint64_t ms =
+      static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
+  return static_cast<uint32_t>(ms);
+}
+
+}  // namespace velmora::platform

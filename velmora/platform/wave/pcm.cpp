@@ -1,0 +1,212 @@
+#include "velmora/platform/wave/pcm.h"
+
+#include <algorithm>
+#include <cmath>
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
+namespace velmora::platform::wave {
+
+size_t PcmFormat::BytesFor(uint32_t ms) const {
+  size_t frames = static_cast<size_t>(rate) * ms / 1000;
+  return std::max<size_t>(frames, 1) * block_align();
+}
+
+std::string PcmFormat::Describe() const {
+  return std::to_string(rate) + " Hz " + std::to_string(bits) + "-bit " +
+         (channels == 1   ? std::string("mono")
+          : channels == 2 ? std::string("stereo")
+                          : std::to_string(channels) + " channels");
+}
+
+MMRESULT CheckFormat(const WAVEFORMATEX* format) {
+  if (!format) return MMSYSERR_INVALPARAM;
+  if (format->wFormatTag != WAVE_FORMAT_PCM) return WAVERR_BADFORMAT;
+  if (format->nChannels != 1 && format->nChannels != 2) return WAVERR_BADFORMAT;
+  if (format->wBitsPerSample != 8 && format->wBitsPerSample != 16) return WAVERR_BADFORMAT;
+  if (format->nSamplesPerSec < kMinRate || format->nSamplesPerSec > kMaxRate)
+    return WAVERR_BADFORMAT;
+  if (format->nBlockAlign != format->nChannels * format->wBitsPerSample / 8)
+    return WAVERR_BADFORMAT;
+  return MMSYSERR_NOERROR;
+}
+
+PcmFormat FormatOf(const WAVEFORMATEX& format) {
+  return PcmFormat{format.nSamplesPerSec, format.nChannels, format.wBitsPerSample};
+}
+
+void DecodeToFloat(const uint8_t* in, size_t frames, const PcmFormat& format, float* out) {
+  size_t samples = frames * format.channels;
+  if (format.bits == 8) {
+    for (size_t i = 0; i < samples; ++i) out[i] = (static_cast<float>(in[i]) - 128.0f) / 128.0f;
+  } else {
+    for (size_t i = 0; i < samples; ++i) {
+      auto v = static_cast<int16_t>(static_cast<uint16_t>(in[2 * i] | (in[2 * i + 1] << 8)));
+      out[i] = static_cast<float>(v) / 32768.0f;
+    }
+  }
+}
+
+namespace {
+
+// std::lrint of a float, inline: on x86-64 the C library's lrintf is this
+// very instruction (round in the current mode), without the call.
+inline long RoundToLong(float x) {
+#if defined(__x86_64__)
+  return static_cast<long>(_mm_cvtss_si64(_mm_set_ss(x)));
+#else
+  return std::lrint(x);
+#endif
+}
+
+}  // namespace
+
+void EncodeFromFloat(const float* in, size_t frames, const PcmFormat& format, uint8_t* out) {
+  size_t samples = frames * format.channels;
+  if (format.bits == 8) {
+    for (size_t i = 0; i < samples; ++i) {
+      long v = RoundToLong(in[i] * 128.0f) + 128;
+      out[i] = static_cast<uint8_t>(std::clamp(v, 0L, 255L));
+    }
+  } else {
+    for (size_t i = 0; i < samples; ++i) {
+      long v = std::clamp(RoundToLong(in[i] * 32768.0f), -32768L, 32767L);
+      auto u = static_cast<uint16_t>(static_cast<int16_t>(v));
+      out[2 * i] = static_cast<uint8_t>(u & 0xFF);
+      out[2 * i + 1] = static_cast<uint8_t>(u >> 8);
+    }
+  }
+}
+
+void Remix(const float* in, size_t frames, int from_channels, int to_channels, float* out) {
+  if (from_channels == to_channels) {
+    std::copy(in, in + frames * from_channels, out);
+  } else if (to_channels == 1) {
+    for (size_t f = 0; f < frames; ++f) {
+      float sum = 0;
+      for (int c = 0; c < from_channels; ++c) sum += in[f * from_channels + c];
+      out[f] = sum / static_cast<float>(from_channels);
+    }
+  } else {
+    // From mono (or more channels down-mixed first) to every output channel.
+    for (size_t f = 0; f < frames; ++f) {
+      float v = 0;
+      for (int c = 0; c < from_channels; ++c) v += in[f * from_channels + c];
+      v /= static_cast<float>(from_channels);
+      for (int c = 0; c < to_channels; ++c) out[f * to_channels + c] = v;
+    }
+  }
+}
+
+Resampler::Resampler(uint32_t from_rate, uint32_t to_rate, int channels)
+    : from_(from_rate),
+      to_(to_rate),
+      channels_(channels),
+      step_(static_cast<double>(from_rate) / static_cast<double>(to_rate)),
+      last_(static_cast<size_t>(channels), 0.0f) {}
+
+size_t Resampler::InputFor(size_t out_frames) const {
+  if (Identity()) return out_frames;
+  return static_cast<size_t>(std::ceil(static_cast<double>(out_frames) * step_)) + 1;
+}
+
+void Resampler::Process(const float* in, size_t frames, std::vector<float>& out) {
+  if (frames == 0) return;
+  if (Identity()) {
+    out.insert(out.end(), in, in + frames * channels_);
+    return;
+  }
+  const size_t ch = static_cast<size_t>(channels_);
+  if (!have_last_) {
+    std::copy(in, in + ch, last_.begin());
+    have_last_ = true;
+    in += ch;
+    --frames;
+  }
+  // Positions 0..frames: 0 is last_, k is in[k-1].
+  auto at = [&](size_t k, size_t c) { return k == 0 ? last_[c] : in[(k - 1) * ch + c]; };
+  const double end = static_cast<double>(frames);
+  // Written by index into room made beforehand (about (end - position_) /
+  // step_ frames; more is made should rounding give one or two extra).
+  size_t used = out.size();
+  auto room = [&] {
+    const double left = std::max(0.0, (end - position_) / step_);
+    out.resize(used + (static_cast<size_t>(left) + 2) * ch);
+  };
+  room();
+  while (position_ < end) {
+    if (used + ch > out.size()) room();
+    auto k = static_cast<size_t>(position_);
+    auto frac = static_cast<float>(position_ - static_cast<double>(k));
+    float* o = out.data() + used;
+    for (size_t c = 0; c < ch; ++c) {
+      float a = at(k, c);
+      float b = at(k + 1, c);
+      o[c] = a + (b - a) * frac;
+    }
+    used += ch;
+    position_ += step_;
+  }
+  out.resize(used);
+  if (frames > 0) {
+    position_ -= end;
+    std::copy(in + (frames - 1) * ch, in + frames * ch, last_.begin());
+  }
+}
+
+PcmConverter::PcmConverter(const PcmFormat& from, const PcmFormat& to)
+    : from_(from), to_(to), resampler_(from.rate, to.rate, to.channels) {}
+
+size_t PcmConverter::InputBytesFor(size_t out_bytes) const {
+  size_t out_frames = out_bytes / to_.block_align();
+  return std::max<size_t>(resampler_.InputFor(out_frames), 1) * from_.block_align();
+}
+
+void PcmConverter::Convert(const uint8_t* in, size_t bytes, std::vector<uint8_t>& out) {
+  if (Identity()) {
+    out.insert(out.end(), in, in + from_.WholeFrames(bytes));
+    return;
+  }
+  size_t frames = bytes / from_.block_align();
+  decoded_.resize(frames * from_.channels);
+  DecodeToFloat(in, frames, from_, decoded_.data());
+  mixed_.resize(frames * to_.channels);
+  Remix(decoded_.data(), frames, from_.channels, to_.channels, mixed_.data());
+  resampled_.clear();
+  resampler_.Process(mixed_.data(), frames, resampled_);
+  size_t out_frames = resampled_.size() / to_.channels;
+  size_t old = out.size();
+  out.resize(old + out_frames * to_.block_align());
+  EncodeFromFloat(resampled_.data(), out_frames, to_, out.data() + old);
+}
+
+ToMix::ToMix(const PcmFormat& from, uint32_t mix_rate)
+    : from_(from), resampler_(from.rate, mix_rate, 1) {}
+
+void ToMix::Convert(const uint8_t* in, size_t bytes, std::vector<float>& out) {
+  size_t frames = bytes / from_.block_align();
+  decoded_.resize(frames * from_.channels);
+  DecodeToFloat(in, frames, from_, decoded_.data());
+  mono_.resize(frames);
+  Remix(decoded_.data(), frames, from_.channels, 1, mono_.data());
+  out.clear();
+  resampler_.Process(mono_.data(), frames, out);
+}
+
+FromMix::FromMix(uint32_t mix_rate, const PcmFormat& to)
+    : to_(to), resampler_(mix_rate, to.rate, 1) {}
+
+void FromMix::Convert(const float* in, size_t frames, std::vector<uint8_t>& out) {
+  resampled_.clear();
+  resampler_.Process(in, frames, resampled_);
+  size_t out_frames = resampled_.size();
+  spread_.resize(out_frames * to_.channels);
+  Remix(resampled_.data(), out_frames, 1, to_.channels, spread_.data());
+  size_t old = out.size();
+  out.resize(old + out_frames * to_.block_align());
+  EncodeFromFloat(spread_.data(), out_frames, to_, out.data() + old);
+}
+
+}  // namespace velmora::platform::wave
