@@ -19,9 +19,9 @@ namespace velmora::tonvel::file_analysis {
 
 namespace {
 
-// The decoder and the folder the MP3 must lie in, relative to the decoder's
-// working directory (the executable's directory).
-constexpr const char* kDecoder = "plugins/lame";
+// The folder the MP3 must lie in, relative to the decoder's working
+// directory (the executable's directory).  The decoder itself is
+// host::FindExternalProgram("lame"): plugins/lame there, else lame on PATH.
 constexpr const char* kPluginFolder = "plugins/";
 
 std::string g_last_failure;
@@ -57,10 +57,13 @@ std::string DecodeMp3(const std::string& mp3_path, uint32_t timeout_ms) {
   if (!host::FileExists(dir + source))
     return "the MP3 must lie in " + dir + kPluginFolder + ", and " + dir + source +
            " does not exist";
+  const std::string decoder = host::FindExternalProgram("lame");
+  if (decoder.empty())
+    return "the MP3 decoder lame is neither in " + dir + kPluginFolder + " nor on the PATH";
   // The name is one argument, blanks and all; the output is named
   // explicitly, so any version of the decoder writes it where it is read.
   const platform::SpawnResult child =
-      platform::Spawn(kDecoder, {"--decode", source, source + ".wav"}, dir);
+      platform::Spawn(decoder, {"--decode", source, source + ".wav"}, dir);
   if (!child) return "the MP3 decoder could not be started: " + child.error;
   const platform::WaitResult done = platform::WaitForExit(child.pid, timeout_ms);
   switch (done.status) {
