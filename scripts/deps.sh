@@ -14,6 +14,8 @@ packages=(
   # peers for tests and benchmarks
   sox multimon-ng libfftw3-dev zlib1g-dev tinyproxy dante-server openssh-server
   openssh-client curl python3 procps locales passwd
+  # install and package tests: man -w, readelf, dpkg-shlibdeps
+  man-db binutils dpkg-dev
 )
 
 missing=()

@@ -18,20 +18,37 @@ expect_keys() {
 # carries a run path (into the build tree or anywhere).
 check_binaries() {
   local lib=$1 program=$2
-  readelf -d "$lib" | grep -q 'SONAME.*\[libvelmora\.so\.0\]' || fail "$lib has no soname libvelmora.so.0"
+  readelf -d "$lib" | grep 'SONAME.*\[libvelmora\.so\.0\]' > /dev/null || fail "$lib has no soname libvelmora.so.0"
   if readelf -d "$lib" "$program" | grep -E 'RPATH|RUNPATH'; then
     fail "$lib or $program carries a run path"
   fi
 }
 
-# check_headers INCLUDE_DIR WORK: every installed header compiles with the
-# installed include folder alone, and nothing but velmora/ sits in it.
+# The version of the project, from its one place.
+project_version() {
+  sed -n 's/^project(velmora VERSION \([0-9.]*\) .*/\1/p' "$1/CMakeLists.txt"
+}
+
+# check_headers INCLUDE_DIR LIB_DIR WORK VERSION: every installed header
+# compiles with the installed include folder alone, nothing but velmora/ sits
+# in it, and a program built with them reports VERSION from the header and
+# from the installed library.
 check_headers() {
-  local include=$1 work=$2
+  local include=$1 lib=$2 work=$3 version=$4 out
   [ "$(ls "$include")" = "velmora" ] || fail "$include holds more than velmora/: $(ls "$include")"
   (cd "$include" && find velmora -name '*.h' | sort | sed 's/.*/#include <&>/') > "$work/all_headers.cpp"
   [ "$(wc -l < "$work/all_headers.cpp")" -gt 50 ] || fail "too few headers installed in $include"
-  g++ -std=c++20 -fsyntax-only -I"$include" "$work/all_headers.cpp" || fail "the installed headers do not compile"
+  cat >> "$work/all_headers.cpp" << 'EOF_CPP'
+#include <cstdio>
+int main() {
+  velmora::VersionInfo v = velmora::Version();
+  std::printf("%s %d.%d.%d %s\n", VELMORA_VERSION_TEXT, v.major, v.minor, v.patch, v.text);
+}
+EOF_CPP
+  g++ -std=c++20 -I"$include" "$work/all_headers.cpp" -o "$work/all_headers" -L"$lib" -lvelmora ||
+    fail "the installed headers do not compile"
+  out=$(LD_LIBRARY_PATH=$lib "$work/all_headers") || fail "the version program failed"
+  [ "$out" = "$version $version $version" ] || fail "the header and library versions are \"$out\", not $version"
 }
 
 # check_completion FILE: the bash completion completes commands, options and
@@ -57,7 +74,7 @@ check_man_page() {
   warnings=$(MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null) || fail "man -l $page failed"
   [ -z "$warnings" ] || fail "man page warnings: $warnings"
   for name in $("$program" --help | sed -n '/^commands:/,/^$/s/^  \([a-z]\+\) .*/\1/p'); do
-    zcat "$page" | grep -q "^\.SS $name\$" || fail "the man page has no section for $name"
+    zcat "$page" | grep "^\.SS $name\$" > /dev/null || fail "the man page has no section for $name"
   done
 }
 

@@ -23,12 +23,12 @@ for f in bin/velmora lib/libvelmora.so lib/libvelmora.so.0 include/velmora/compo
 done
 [ -L "$root/lib/libvelmora.so.0" ] || fail "libvelmora.so.0 is not a link to the versioned library"
 check_binaries "$root/lib/libvelmora.so.0" "$root/bin/velmora"
-check_headers "$root/include" "$work"
+version=$(project_version "$source")
+check_headers "$root/include" "$root/lib" "$work" "$version"
 
 # The staged program, on the staged library.
 export LD_LIBRARY_PATH=$root/lib
-ldd "$root/bin/velmora" | grep -q "$root/lib/libvelmora.so.0" || fail "the staged program does not load the staged library"
-version=$(sed -n 's/^#define VELMORA_VERSION_TEXT "\(.*\)"/\1/p' "$root/include/velmora/version.h")
+ldd "$root/bin/velmora" | grep "$root/lib/libvelmora.so.0" > /dev/null || fail "the staged program does not load the staged library"
 [ "$("$root/bin/velmora" --version)" = "velmora $version" ] || fail "velmora --version is not velmora $version"
 grep -q "^Version: $version\$" "$root/lib/pkgconfig/velmora.pc" || fail "velmora.pc does not carry $version"
 check_man_page "$root/share/man/man1/velmora.1.gz" "$root/bin/velmora"
