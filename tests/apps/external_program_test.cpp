@@ -1,7 +1,8 @@
 // The external programs are plugins/<name> beside the program when that is
-// there, else the system's program on the PATH.  A copy of velmora in a
-// folder of its own decodes an MP3 through stand-ins for lame that log their
-// call and hand it on to the real lame.
+// there, else the system's program on the PATH; a program without a plugins/
+// folder (an installed one) decodes in a temporary folder of its own.  A copy
+// of velmora in a folder of its own decodes an MP3 through stand-ins for lame
+// that log their call and hand it on to the real lame.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -29,9 +30,8 @@ TEST(ExternalPrograms, LameBesideTheProgramFirstElseOnThePath) {
   TempDir dir;
   const std::string program = dir.file("velmora");
   fs::copy_file(VelmoraProgram(), program);
-  // plugins/ holds the MP3 the component decodes, but no lame yet.
-  fs::create_directories(dir.path() / "plugins");
   fs::create_directories(dir.path() / "bin");
+  fs::create_directories(dir.path() / "tmp");
   const std::string log = dir.file("calls.log");
   WriteLameStandIn(dir.path() / "bin" / "lame", "path", log, lame);
 
@@ -41,16 +41,21 @@ TEST(ExternalPrograms, LameBesideTheProgramFirstElseOnThePath) {
   ASSERT_EQ(r.exit_code, 0) << r.err;
   auto analyse = [&](const std::string& path) {
     return testing::Run({program, "analyze", dir.file("five.mp3")}, "", std::chrono::seconds(60),
-                        {"PATH=" + path});
+                        {"PATH=" + path, "TMPDIR=" + dir.file("tmp")});
   };
   const std::string path = dir.file("bin") + ":" + std::getenv("PATH");
 
+  // No plugins/ beside the program: lame from the PATH, in a folder of the
+  // run's own that is gone afterwards.
   r = analyse(path);
   EXPECT_EQ(r.exit_code, 0) << r.err;
   EXPECT_NE(r.out.find("Key key=5 "), std::string::npos) << r.out;
   EXPECT_EQ(ReadFile(log).rfind("path --decode ", 0), 0u) << ReadFile(log);
+  EXPECT_TRUE(fs::is_empty(dir.path() / "tmp"));
+  EXPECT_FALSE(fs::exists(dir.path() / "plugins"));
 
   fs::remove(log);
+  fs::create_directories(dir.path() / "plugins");
   WriteLameStandIn(dir.path() / "plugins" / "lame", "plugins", log, lame);
   r = analyse(path);
   EXPECT_EQ(r.exit_code, 0) << r.err;

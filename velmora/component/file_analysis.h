@@ -42,8 +42,11 @@ std::string AnalyseWavMp3(TDTMF& owner, const std::string& path);
 // success (and after a hexadecimal list).
 const std::string& LastFailure();
 
-// The directory the MP3 decoder works in: the executable's, with its
-// trailing delimiter.  The MP3 must lie in its "plugins/" folder.
+// The directory the MP3 decoder works in, with its trailing delimiter: the
+// executable's when a "plugins/" folder is beside it, else a folder of this
+// process's own in the system's temporary folder (TMPDIR), made with an
+// empty "plugins/" on first use and removed with its content when the
+// process ends.  The MP3 must lie in its "plugins/" folder.
 std::string DecoderDirectory();
 // Where the decoder leaves the sound of `mp3_path`:
 //   DecoderDirectory() + "plugins/" + file name of mp3_path + ".wav"
