@@ -5,8 +5,9 @@ BUILD_DIR ?= build
 ASAN_DIR  ?= build-asan
 TSAN_DIR  ?= build-tsan
 JOBS      ?= $(shell nproc)
+PREFIX    ?= /usr/local
 
-.PHONY: all deps build test test-release test-asan test-tsan demo bench format clean
+.PHONY: all deps build test test-release test-asan test-tsan demo bench format clean install package
 
 all: build
 
@@ -38,8 +39,17 @@ demo: build
 bench: build
 	./scripts/bench.sh $(BUILD_DIR)
 
+# Installs the library, headers, program, man page, bash completion, CMake
+# package and pkg-config file under PREFIX (DESTDIR stages them elsewhere).
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD_DIR) --prefix "$(PREFIX)"
+
+# The Debian package, $(BUILD_DIR)/velmora_VERSION_amd64.deb.
+package: build
+	cd $(BUILD_DIR) && cpack -G DEB
+
 format:
-	find velmora apps tests bench -name '*.h' -o -name '*.cpp' \
+	find velmora apps tests bench examples -name '*.h' -o -name '*.cpp' \
 	  | xargs clang-format -i
 
 clean:

@@ -23,7 +23,7 @@ step() { printf '\n== %s ==\n' "$*"; }
 
 run_release() {
   step "format check"
-  files=$(find velmora apps tests bench \( -name '*.h' -o -name '*.cpp' \) 2>/dev/null)
+  files=$(find velmora apps tests bench examples \( -name '*.h' -o -name '*.cpp' \) 2>/dev/null)
   if [ -n "$files" ]; then
     # shellcheck disable=SC2086
     clang-format --dry-run --Werror $files

@@ -10,12 +10,26 @@
 #include <vector>
 
 #include "apps/velmora/command.h"
+#include "apps/velmora/manual.h"
+#include "velmora/version.h"
 
 using velmora::app::Commands;
 
 int main(int argc, char** argv) {
   std::vector<std::string> words(argv + 1, argv + argc);
   std::string name = "demo";
+  if (!words.empty() && (words[0] == "--version" || words[0] == "-V")) {
+    std::printf("velmora %s\n", velmora::Version().text);
+    return velmora::app::kExitOk;
+  }
+  // help --man and help --completion print the man page and the bash
+  // completion, made from the command table at build time.
+  if (words.size() == 2 && words[0] == "help") {
+    if (auto page = velmora::app::ManualPage(words[1])) {
+      std::fputs(page->c_str(), stdout);
+      return velmora::app::kExitOk;
+    }
+  }
   if (!words.empty() && (words[0] == "--help" || words[0] == "-h" || words[0] == "help")) {
     std::fputs(velmora::app::ProgramHelp().c_str(), stdout);
     return velmora::app::kExitOk;

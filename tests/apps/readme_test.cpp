@@ -1,5 +1,5 @@
 // The README's embedding example must keep compiling and linking against
-// the library as the library changes.
+// the library as the library changes, and stay the one in examples/.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -22,6 +22,8 @@ std::string FirstCppBlock(const std::string& markdown) {
 TEST(Readme, EmbeddingExampleCompilesAndLinks) {
   std::string example = FirstCppBlock(ReadFile((SourceDir() / "README.md").string()));
   ASSERT_NE(example.find("TDTMF"), std::string::npos) << "the README lost its example";
+  // The README shows the example that the consumer projects build.
+  EXPECT_EQ(example, ReadFile((SourceDir() / "examples" / "print_keys.cpp").string()));
   TempDir dir;
   WriteFile(dir.file("app.cpp"), example);
   RunResult r = velmora::testing::Run(

@@ -70,8 +70,15 @@ RunResult Run(const std::vector<std::string>& argv, const std::string& input,
   std::vector<char*> args;
   for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
+  // An entry of `env` replaces the inherited variable of its name (PATH).
+  auto name_of = [](const std::string& e) { return e.substr(0, e.find('=') + 1); };
   std::vector<std::string> env_store;
-  for (char** e = environ; *e; ++e) env_store.emplace_back(*e);
+  for (char** e = environ; *e; ++e) {
+    const std::string inherited = *e;
+    bool replaced = false;
+    for (const auto& mine : env) replaced = replaced || name_of(mine) == name_of(inherited);
+    if (!replaced) env_store.push_back(inherited);
+  }
   for (const auto& e : env) env_store.push_back(e);
   std::vector<char*> envp;
   for (auto& e : env_store) envp.push_back(e.data());

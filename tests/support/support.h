@@ -36,7 +36,7 @@ struct RunResult {
 // Runs a program (no shell) with the given arguments, feeding `input` to its
 // standard input, and waits for it at most `timeout`; a program still running
 // then is killed and reported as timed out.  `env` entries "NAME=value" are
-// added to the environment.
+// added to the environment, replacing an inherited variable of that name.
 RunResult Run(const std::vector<std::string>& argv, const std::string& input = "",
               std::chrono::milliseconds timeout = std::chrono::seconds(60),
               const std::vector<std::string>& env = {}, const std::string& workdir = "");

@@ -3,7 +3,11 @@
 
 #include "velmora/component/file_analysis.h"
 
+#include <stdlib.h>
+
 #include <exception>
+#include <filesystem>
+#include <system_error>
 
 #include "velmora/component/capture.h"
 #include "velmora/component/hex_list.h"
@@ -19,9 +23,9 @@ namespace velmora::tonvel::file_analysis {
 
 namespace {
 
-// The decoder and the folder the MP3 must lie in, relative to the decoder's
-// working directory (the executable's directory).
-constexpr const char* kDecoder = "plugins/lame";
+// The folder the MP3 must lie in, relative to the decoder's working
+// directory (the executable's directory).  The decoder itself is
+// host::FindExternalProgram("lame"): plugins/lame there, else lame on PATH.
 constexpr const char* kPluginFolder = "plugins/";
 
 std::string g_last_failure;
@@ -41,8 +45,44 @@ const std::string& LastFailure() {
   return g_last_failure;
 }
 
+namespace {
+
+// A folder of this process's own under the system's temporary folder, with
+// an empty plugins/ in it, removed with its content when the process ends.
+class PrivateDecoderFolder {
+ public:
+  PrivateDecoderFolder() {
+    std::error_code ec;
+    std::string pattern = (std::filesystem::temp_directory_path(ec) / "velmora-XXXXXX").string();
+    if (ec || !::mkdtemp(pattern.data())) return;
+    if (!std::filesystem::create_directory(std::filesystem::path(pattern) / "plugins", ec) || ec) {
+      std::filesystem::remove_all(pattern, ec);
+      return;
+    }
+    path_ = host::IncludeTrailingPathDelimiter(pattern);
+  }
+  ~PrivateDecoderFolder() {
+    std::error_code ec;
+    if (!path_.empty()) std::filesystem::remove_all(path_, ec);
+  }
+  PrivateDecoderFolder(const PrivateDecoderFolder&) = delete;
+  PrivateDecoderFolder& operator=(const PrivateDecoderFolder&) = delete;
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;  // "" when it could not be made
+};
+
+}  // namespace
+
 std::string DecoderDirectory() {
-  return host::ExtractFilePath(host::ParamStr(0));
+  const std::string exe_dir = host::ExtractFilePath(host::ParamStr(0));
+  // A program that ships its external programs keeps a plugins/ folder
+  // beside itself; an installed one (/usr/bin/velmora) has none and must not
+  // need one, so it works in a folder of its own.
+  if (host::DirectoryExists(exe_dir + kPluginFolder)) return exe_dir;
+  static const PrivateDecoderFolder private_folder;
+  return private_folder.path().empty() ? exe_dir : private_folder.path();
 }
 
 std::string DecodedPath(const std::string& mp3_path) {
@@ -57,10 +97,13 @@ std::string DecodeMp3(const std::string& mp3_path, uint32_t timeout_ms) {
   if (!host::FileExists(dir + source))
     return "the MP3 must lie in " + dir + kPluginFolder + ", and " + dir + source +
            " does not exist";
+  const std::string decoder = host::FindExternalProgram("lame");
+  if (decoder.empty())
+    return "the MP3 decoder lame is neither in " + dir + kPluginFolder + " nor on the PATH";
   // The name is one argument, blanks and all; the output is named
   // explicitly, so any version of the decoder writes it where it is read.
   const platform::SpawnResult child =
-      platform::Spawn(kDecoder, {"--decode", source, source + ".wav"}, dir);
+      platform::Spawn(decoder, {"--decode", source, source + ".wav"}, dir);
   if (!child) return "the MP3 decoder could not be started: " + child.error;
   const platform::WaitResult done = platform::WaitForExit(child.pid, timeout_ms);
   switch (done.status) {

@@ -1,7 +1,8 @@
 // Offline analysis: what writing a file name to LoadWavMp3Sharc_path does
 // while live processing is off.  The file's kind comes from its extension,
 // in any case: ".wav" is read directly, ".mp3" is first decoded by the LAME
-// program in plugins/ beside the executable, anything else is a hexadecimal
+// program (plugins/lame beside the executable, else lame on the PATH: see
+// host::FindExternalProgram), anything else is a hexadecimal
 // sample list (hex_list.h).
 //
 // WAV and MP3 files go through the same spectrum and key decision as a live
@@ -41,15 +42,18 @@ std::string AnalyseWavMp3(TDTMF& owner, const std::string& path);
 // success (and after a hexadecimal list).
 const std::string& LastFailure();
 
-// The directory the MP3 decoder works in: the executable's, with its
-// trailing delimiter.  The MP3 must lie in its "plugins/" folder.
+// The directory the MP3 decoder works in, with its trailing delimiter: the
+// executable's when a "plugins/" folder is beside it, else a folder of this
+// process's own in the system's temporary folder (TMPDIR), made with an
+// empty "plugins/" on first use and removed with its content when the
+// process ends.  The MP3 must lie in its "plugins/" folder.
 std::string DecoderDirectory();
 // Where the decoder leaves the sound of `mp3_path`:
 //   DecoderDirectory() + "plugins/" + file name of mp3_path + ".wav"
 std::string DecodedPath(const std::string& mp3_path);
 
 // Decodes plugins/<file name of mp3_path> beside the executable into
-// DecodedPath(mp3_path) with plugins/lame, waiting up to `timeout_ms` for it
+// DecodedPath(mp3_path) with lame, waiting up to `timeout_ms` for it
 // to end (then it is killed).  Returns "" on success, else the reason.
 std::string DecodeMp3(const std::string& mp3_path, uint32_t timeout_ms = kDecoderTimeoutMs);
 

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <fstream>
 #include <vector>
 
@@ -113,6 +114,58 @@ std::string GetCurrentDir() {
   }
   buf.resize(std::char_traits<char>::length(buf.c_str()));
   return buf;
+}
+
+namespace {
+
+bool IsExecutableFile(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(path.c_str(), X_OK) == 0;
+}
+
+std::string SearchPath(const std::string& name) {
+  const char* env = std::getenv("PATH");
+  std::string path = env ? env : "";
+  if (path.empty()) {
+    // What the C library's exec*p functions search when PATH is unset.
+    const size_t n = ::confstr(_CS_PATH, nullptr, 0);
+    if (n > 1) {
+      path.resize(n);
+      ::confstr(_CS_PATH, path.data(), n);
+      path.resize(n - 1);
+    }
+  }
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t end = path.find(':', start);
+    if (end == std::string::npos) end = path.size();
+    std::string dir = path.substr(start, end - start);
+    // An empty or relative entry names a folder below the current one; the
+    // result is a full path all the same.
+    if (dir.empty() || dir[0] != PathDelim)
+      dir = IncludeTrailingPathDelimiter(GetCurrentDir()) + dir;
+    std::string candidate = IncludeTrailingPathDelimiter(dir) + name;
+    if (IsExecutableFile(candidate)) return candidate;
+    start = end + 1;
+  }
+  return {};
+}
+
+}  // namespace
+
+std::string FindExternalProgram(std::string_view name) {
+  return FindExternalProgram(name, ExtractFilePath(ParamStr(0)));
+}
+
+std::string FindExternalProgram(std::string_view name, std::string_view exe_dir) {
+  // A name with a delimiter would escape both folders.
+  if (name.empty() || name.find(PathDelim) != std::string_view::npos) return {};
+  const std::string program(name);
+  if (!exe_dir.empty()) {
+    std::string local = IncludeTrailingPathDelimiter(exe_dir) + "plugins/" + program;
+    if (IsExecutableFile(local)) return local;
+  }
+  return SearchPath(program);
 }
 
 }  // namespace velmora::host

@@ -39,4 +39,15 @@ bool DeleteFile(const std::string& file_name);
 // The process's current directory (no trailing delimiter).
 std::string GetCurrentDir();
 
+// The full path of the external program `name` (lame, flac, ...) that the
+// library starts: plugins/<name> beside the running executable when that is
+// an executable file, where a program shipped with its own copies keeps them;
+// otherwise the first executable <name> in the folders of PATH, where an
+// installed system keeps its programs (a PATH that is unset or empty means
+// the system's default folders; an empty entry in it, the current
+// directory).  Empty when neither is found.  `exe_dir` replaces the
+// executable's folder (with or without a trailing delimiter).
+std::string FindExternalProgram(std::string_view name);
+std::string FindExternalProgram(std::string_view name, std::string_view exe_dir);
+
 }  // namespace velmora::host
