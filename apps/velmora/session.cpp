@@ -9,6 +9,7 @@
 #include <csignal>
 #include <cstdio>
 
+#include "apps/velmora/property_table.h"
 #include "velmora/component/unit_state.h"
 #include "velmora/host/application.h"
 #include "velmora/host/exception.h"
@@ -163,6 +164,11 @@ void ApplySetting(host::TComponent& component, std::string_view assignment) {
       known += (known.empty() ? "" : ", ") + p.name;
     throw UsageError(component.ClassName() + " has no property \"" + name +
                      "\" (properties: " + known + ")");
+  }
+  // The tone component's values are held to what the commands accept; the
+  // component itself would store anything.
+  if (component.ClassName() == "TDTMF") {
+    if (const PropertyRow* row = FindPropertyRow(prop->name)) CheckSetting(*row, value);
   }
   try {
     host::SetPropText(component, *prop, value);
