@@ -13,6 +13,7 @@
 #include "velmora/component/unit_state.h"
 #include "velmora/host/application.h"
 #include "velmora/host/exception.h"
+#include "velmora/host/paths.h"
 #include "velmora/host/properties.h"
 #include "velmora/host/text.h"
 
@@ -133,6 +134,10 @@ void ChooseOutput(const Args& args) {
     choice.kind = platform::DeviceKind::None;
   } else {
     if (value.empty()) throw UsageError("--output needs a file name");
+    // What is played is written as WAV: another extension would give a file
+    // whose name promises a format it does not hold.
+    if (!host::SameText(host::ExtractFileExt(value), ".wav"))
+      throw UsageError("--output " + value + ": the output file is written as WAV; name it *.wav");
     choice.kind = platform::DeviceKind::FileSink;
     choice.path = value;
   }

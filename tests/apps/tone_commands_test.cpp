@@ -85,6 +85,22 @@ TEST(ToneCommands, DialSettingsAndFailures) {
 
   EXPECT_EQ(RunVelmora({"dial"}).exit_code, 2);
   EXPECT_EQ(RunVelmora({"dial", "12", "--set", "DTMF_volume=loud"}).exit_code, 2);
+  // Refused, with nothing written: a character that is no key, a file name
+  // that promises another format, a burst without a sample.
+  for (const std::vector<std::string>& bad :
+       {std::vector<std::string>{"dial", "1x2", "--output", dir.file("x.wav")},
+        std::vector<std::string>{"dial", "12", "--output", dir.file("x.mp3")},
+        std::vector<std::string>{"dial", "1", "--output", dir.file("x.wav"), "--set",
+                                 "DTMF_duration_ms=0"},
+        std::vector<std::string>{"demo", "--keys", "xyz"}}) {
+    SCOPED_TRACE(bad[1]);
+    const RunResult r = RunVelmora(bad);
+    EXPECT_EQ(r.exit_code, 2) << r.out;
+    EXPECT_EQ(SplitLines(r.err).size(), 1u) << r.err;
+    EXPECT_EQ(r.out, "");
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir.file("x.wav")));
+  EXPECT_FALSE(std::filesystem::exists(dir.file("x.mp3")));
   const RunResult none = RunVelmora({"dial", "1", "--output", "none"});
   EXPECT_EQ(none.exit_code, 1) << none.out;
   EXPECT_NE(none.err.find("no key could be played"), std::string::npos) << none.err;
