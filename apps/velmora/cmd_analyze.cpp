@@ -54,17 +54,44 @@ void PlaceMp3(const std::string& path) {
   if (ec) throw UsageError(path + ": cannot copy it to " + target.string() + ": " + ec.message());
 }
 
-// The series x,y, one pair per line under a header line.
-void WriteSpectrum(const std::string& out, const tonvel::TXYSeries& series) {
-  std::FILE* f = std::fopen(out.c_str(), "w");
-  if (!f) throw UsageError(out + ": cannot write the spectrum: " + std::strerror(errno));
-  std::string text = "x,y\n";
-  for (size_t i = 0; i < series.x.size() && i < series.y.size(); ++i)
-    text += NumberText(series.x[i]) + "," + NumberText(series.y[i]) + "\n";
-  const bool written = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-  if (std::fclose(f) != 0 || !written)
-    throw UsageError(out + ": cannot write the spectrum: " + std::strerror(errno));
-}
+// The --spectrum output, checked before the analysis so that a path that
+// cannot be written is reported before any result; "-" is standard output.
+// The check opens the file for appending (an existing file keeps its
+// contents until the spectrum replaces them); a file it created for an
+// analysis that then failed is removed again.
+class SpectrumOutput {
+ public:
+  explicit SpectrumOutput(std::string path) : path_(std::move(path)) {
+    if (path_ == "-") return;
+    std::error_code ec;
+    existed_ = std::filesystem::exists(path_, ec);
+    std::FILE* f = std::fopen(path_.c_str(), "a");
+    if (!f) throw UsageError(path_ + ": cannot write the spectrum: " + std::strerror(errno));
+    std::fclose(f);
+  }
+  ~SpectrumOutput() {
+    if (path_ != "-" && !written_ && !existed_) std::remove(path_.c_str());
+  }
+  SpectrumOutput(const SpectrumOutput&) = delete;
+  SpectrumOutput& operator=(const SpectrumOutput&) = delete;
+
+  // The series x,y, one pair per line under a header line.
+  void Write(const tonvel::TXYSeries& series) {
+    std::string text = "x,y\n";
+    for (size_t i = 0; i < series.x.size() && i < series.y.size(); ++i)
+      text += NumberText(series.x[i]) + "," + NumberText(series.y[i]) + "\n";
+    std::FILE* f = path_ == "-" ? stdout : std::fopen(path_.c_str(), "w");
+    bool ok = f && std::fwrite(text.data(), 1, text.size(), f) == text.size();
+    if (f) ok = (f == stdout ? std::fflush(f) : std::fclose(f)) == 0 && ok;
+    if (!ok) throw WorkFailed(path_ + ": cannot write the spectrum: " + std::strerror(errno));
+    written_ = true;
+  }
+
+ private:
+  std::string path_;
+  bool existed_ = false;
+  bool written_ = false;
+};
 
 struct ToneReport {
   int32_t asum;
@@ -93,6 +120,9 @@ int RunAnalyze(const Args& args) {
     PlaceMp3(path);
   }
 
+  std::unique_ptr<SpectrumOutput> spectrum;
+  if (args.Has("--spectrum")) spectrum = std::make_unique<SpectrumOutput>(args.Get("--spectrum"));
+
   // No sound input: the analysis needs none, and live processing is off.
   platform::SetDefaultInput({platform::DeviceKind::None, "", false});
   auto dtmf = std::make_unique<tonvel::TDTMF>(nullptr);
@@ -118,7 +148,10 @@ int RunAnalyze(const Args& args) {
 
   if (tone) PrintTone(json, tone->asum, tone->noise_level, tone->a0, tone->f0);
   if (key) PrintKey(json, key->key, key->a1, key->a2, key->f1, key->f2);
-  if (args.Has("--spectrum")) WriteSpectrum(args.Get("--spectrum"), tonvel::spektr);
+  if (spectrum) {
+    std::fflush(stdout);
+    spectrum->Write(tonvel::spektr);
+  }
   dtmf.reset();
   std::fflush(stdout);
   return kExitOk;
@@ -132,7 +165,8 @@ VELMORA_COMMAND(analyze) {
       "analyse a WAV, MP3 or hexadecimal sample list: strongest tone, noise and DTMF key",
       "velmora analyze FILE [--set Name=value]... [--spectrum OUT.csv] [--json]",
       {SetOption(),
-       {"--spectrum", "OUT.csv", "write the spectrum series (x,y per line) to OUT.csv"},
+       {"--spectrum", "OUT.csv",
+        "write the spectrum series (x,y per line) to OUT.csv (- for stdout)"},
        JsonOption()},
       "Writes FILE to the tone component's LoadWavMp3Sharc_path with live processing\n"
       "switched off (no sound input is opened) and prints what the component reports:\n"

@@ -6,6 +6,7 @@
 // prints what comes back until the peer closes, or until --timeout ms of
 // silence after the input ended.  A connection that fails prints the
 // socket's error code and text and exits with 1.
+#include <netdb.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -18,6 +19,7 @@
 
 #include "apps/velmora/command.h"
 #include "velmora/net/blocksock.h"
+#include "velmora/net/sockapi_errors.h"
 
 namespace velmora::app {
 namespace {
@@ -27,6 +29,16 @@ struct HostPort {
   std::string port;
 };
 
+// A port is a number from 1 to 65535 or a TCP service name the system knows.
+void CheckPort(const std::string& option, const std::string& port) {
+  if (!port.empty() && port.find_first_not_of("0123456789") == std::string::npos) {
+    if (port.size() <= 5 && std::stoi(port) >= 1 && std::stoi(port) <= 65535) return;
+  } else if (!port.empty() && ::getservbyname(port.c_str(), "tcp") != nullptr) {
+    return;
+  }
+  throw UsageError(option + ": \"" + port + "\" is no port (1 to 65535 or a service name)");
+}
+
 // "host:port" or "[v6-address]:port".
 HostPort ParseHostPort(const std::string& option, const std::string& text) {
   HostPort hp;
@@ -35,15 +47,27 @@ HostPort ParseHostPort(const std::string& option, const std::string& text) {
     throw UsageError(option + " needs HOST:PORT, not \"" + text + "\"");
   hp.host = text.substr(0, colon);
   hp.port = text.substr(colon + 1);
+  CheckPort(option, hp.port);
   if (hp.host.size() >= 2 && hp.host.front() == '[' && hp.host.back() == ']')
     hp.host = hp.host.substr(1, hp.host.size() - 2);
   if (hp.host.empty()) throw UsageError(option + " needs a host, not \"" + text + "\"");
   return hp;
 }
 
+// The code, the library's text and, where a system call failed and says
+// more, the system's own words.
 [[noreturn]] void Fail(const net::TBlockSocket& sock) {
-  throw WorkFailed(std::to_string(sock.LastError()) + " " + sock.LastErrorText());
+  std::string line = std::to_string(sock.LastError()) + " " + sock.LastErrorText();
+  const int sys = net::LastSystemError();
+  if (sys != 0) {
+    const std::string words = std::strerror(sys);
+    if (words != sock.LastErrorText()) line += " (" + words + ")";
+  }
+  throw WorkFailed(line);
 }
+
+// The proxy handshake's bound when --timeout is not given.
+constexpr int32_t kDefaultHandshakeMs = 10000;
 
 void WriteOut(const std::string& bytes) {
   if (bytes.empty()) return;
@@ -56,6 +80,7 @@ int RunConnect(const Args& args) {
   const std::string& host = args.positional[0];
   const std::string& port = args.positional[1];
   if (host.empty() || port.empty()) throw UsageError("HOST and PORT must not be empty");
+  CheckPort("PORT", port);
   int proxies = args.Has("--socks5") + args.Has("--socks4") + args.Has("--tunnel");
   if (proxies > 1) throw UsageError("give at most one of --socks5, --socks4 and --tunnel");
   if ((args.Has("--user") || args.Has("--pass")) && proxies == 0)
@@ -73,6 +98,11 @@ int RunConnect(const Args& args) {
       std::fprintf(stderr, "step: %s\n", step.c_str());
     };
   }
+  // A proxy that does not answer (or does not speak the protocol) must not
+  // hold the command for ever.
+  const int32_t handshake_ms = timeout >= 0 ? static_cast<int32_t>(timeout) : kDefaultHandshakeMs;
+  sock.set_SocksTimeout(handshake_ms);
+  sock.set_HTTPTunnelTimeout(handshake_ms);
   const std::string user = args.Get("--user");
   const std::string pass = args.Get("--pass");
   if (args.Has("--socks5") || args.Has("--socks4")) {
@@ -165,7 +195,9 @@ VELMORA_COMMAND(connect) {
        {"--tunnel", "H:P", "connect through an HTTP CONNECT tunnel of the proxy H:P"},
        {"--user", "U", "user name for the proxy (SOCKS user id)"},
        {"--pass", "P", "password for the proxy"},
-       {"--timeout", "MS", "after the input ended, stop after MS ms of silence"},
+       {"--timeout", "MS",
+        "bound of the proxy handshake (default 10000), and after the input ended, stop after MS "
+        "ms of silence"},
        {"--trace", "", "print every socket status event and proxy step on stderr"},
        {"--set", "Name=value", "set a published property of the socket (ConvertLineEnd=True)",
         true}},
@@ -174,7 +206,10 @@ VELMORA_COMMAND(connect) {
       "pass without data after the input ended).  A failed connection or a\n"
       "proxy refusal prints the socket's error code and text, e.g.\n"
       "  velmora connect: 10061 Connection refused\n"
-      "and exits with 1.",
+      "and exits with 1; where the system said more, its words follow in brackets.\n"
+      "A proxy's handshake is bounded by --timeout (10000 ms without it).  A port\n"
+      "that is neither a number from 1 to 65535 nor a known service name is bad\n"
+      "usage (exit 2).",
       RunConnect};
 }
 

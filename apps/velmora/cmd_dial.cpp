@@ -9,6 +9,7 @@
 #include <string>
 
 #include "apps/velmora/command.h"
+#include "apps/velmora/property_table.h"
 #include "apps/velmora/session.h"
 #include "velmora/component/key_player.h"
 #include "velmora/component/tonvel.h"
@@ -29,6 +30,12 @@ int RunDial(const Args& args) {
     throw UsageError("needs one argument, the keys to dial (for example 123#)");
   const std::string keys = args.positional[0];
   if (keys.empty()) throw UsageError("the keys to dial are empty");
+  // The same characters as --set DTMF_keys: anything else is refused rather
+  // than dialled as a silent tick.
+  if (const PropertyRow* row = FindPropertyRow("DTMF_keys"))
+    for (char c : keys)
+      if (std::string_view(row->charset).find(c) == std::string_view::npos)
+        throw UsageError(std::string("\"") + c + "\" is no key (" + row->accepted + ")");
   const bool json = args.Has("--json");
 
   // The dialler listens to nothing.
@@ -92,7 +99,7 @@ VELMORA_COMMAND(dial) {
       "Plays KEYS (the characters 1234567890*#abcd; A to D as a to d) through the tone\n"
       "component's key player: one two-tone burst of DTMF_duration_ms (95 ms) at\n"
       "DTMF_volume percent (90) every 310 ms, 22050 Hz 8-bit mono, on the first sound\n"
-      "output.  Another character gives a silent tick.  Prints each key as it is\n"
+      "output; another character is refused (exit 2).  Prints each key as it is\n"
       "dialled and ends when the sequence has ended and the last burst has sounded.\n"
       "\n"
       "--output FILE.wav writes what is played to a WAV file instead (a virtual output\n"

@@ -66,8 +66,9 @@ int RunListen(const Args& args) {
   dtmf->Key = [json](host::TObject*, const std::string& key, double a1, double a2, double f1,
                      double f2) { PrintKey(json, key, a1, a2, f1, f2); };
 
-  const bool have_input = ReportMissingInput("listen");
-  const bool until_used_up = have_input && in.IsFile();
+  // Without an input nothing would ever be captured: one line, exit 1.
+  if (!ReportMissingInput("listen")) return kExitFailed;
+  const bool until_used_up = in.IsFile();
   const bool used_up = RunLoop(limit, [until_used_up] { return until_used_up && InputUsedUp(); });
   // The last buffer's notification was posted before the file counted as
   // used up: handle it before stopping.
@@ -106,7 +107,7 @@ VELMORA_COMMAND(listen) {
                  "delivers its buffers as fast as they are processed, which makes\n"
                  "`velmora listen --input FILE.wav --fast --keys` a batch DTMF decoder.\n"
                  "--seconds N ends it after N seconds, Ctrl-C at any time.  Without any sound\n"
-                 "input the command says so once on stderr and runs until --seconds pass.  A\n"
+                 "input the command says so in one line on stderr and exits with 1.  A\n"
                  "missing file or one that is not a PCM WAV exits with 2.",
                  RunListen};
 }

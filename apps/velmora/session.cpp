@@ -9,9 +9,11 @@
 #include <csignal>
 #include <cstdio>
 
+#include "apps/velmora/property_table.h"
 #include "velmora/component/unit_state.h"
 #include "velmora/host/application.h"
 #include "velmora/host/exception.h"
+#include "velmora/host/paths.h"
 #include "velmora/host/properties.h"
 #include "velmora/host/text.h"
 
@@ -132,6 +134,10 @@ void ChooseOutput(const Args& args) {
     choice.kind = platform::DeviceKind::None;
   } else {
     if (value.empty()) throw UsageError("--output needs a file name");
+    // What is played is written as WAV: another extension would give a file
+    // whose name promises a format it does not hold.
+    if (!host::SameText(host::ExtractFileExt(value), ".wav"))
+      throw UsageError("--output " + value + ": the output file is written as WAV; name it *.wav");
     choice.kind = platform::DeviceKind::FileSink;
     choice.path = value;
   }
@@ -163,6 +169,11 @@ void ApplySetting(host::TComponent& component, std::string_view assignment) {
       known += (known.empty() ? "" : ", ") + p.name;
     throw UsageError(component.ClassName() + " has no property \"" + name +
                      "\" (properties: " + known + ")");
+  }
+  // The tone component's values are held to what the commands accept; the
+  // component itself would store anything.
+  if (component.ClassName() == "TDTMF") {
+    if (const PropertyRow* row = FindPropertyRow(prop->name)) CheckSetting(*row, value);
   }
   try {
     host::SetPropText(component, *prop, value);

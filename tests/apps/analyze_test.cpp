@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "gtest/gtest.h"
+#include "tests/component/tonvel_fixture.h"
 #include "tests/component/wav_bytes.h"
 #include "tests/support/support.h"
 
@@ -155,6 +156,32 @@ TEST(AnalyzeCommand, AFileThatCannotBeAnalysedIsOneLineAndExit2) {
   EXPECT_EQ(RunVelmora({"analyze"}).exit_code, 2);
   EXPECT_EQ(RunVelmora({"analyze", text, list}).exit_code, 2);
   EXPECT_EQ(RunVelmora({"analyze", list, "--set", "FFT_window=dB_1"}).exit_code, 2);
+}
+
+TEST(AnalyzeCommand, SpectrumToStandardOutputAndAnUnwritablePathBeforeAnyResult) {
+  TempDir dir;
+  const std::string wav = dir.file("quiet.wav");
+  WriteWav8(wav, std::vector<uint8_t>(2048, 128));
+  RunResult r = RunVelmora({"analyze", wav, "--spectrum", "-"}, "", std::chrono::seconds(30));
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  const std::vector<std::string> lines = SplitLines(r.out);
+  // Every second byte taken as a signed sample: 1024 samples of -128, so
+  // 512 bins, and bin 0 reads 20 log10(128 + 0.000001).
+  ASSERT_EQ(lines.size(), 1u + 1u + 512u) << "the result, the header, 512 bins";
+  EXPECT_EQ(lines[0].rfind("GetTone ", 0), 0u);
+  EXPECT_EQ(lines[1], "x,y");
+  EXPECT_EQ(lines[2].rfind("0,42.1441994", 0), 0u) << lines[2];
+  EXPECT_FALSE(fs::exists("-"));
+
+  const std::string unwritable = dir.file("no-such-folder/spectrum.csv");
+  r = RunVelmora({"analyze", wav, "--spectrum", unwritable});
+  EXPECT_EQ(r.exit_code, 2);
+  EXPECT_EQ(r.out, "") << "reported before the results";
+  EXPECT_NE(r.err.find(unwritable), std::string::npos) << r.err;
+  // A spectrum file is not left behind by an analysis that failed.
+  r = RunVelmora({"analyze", dir.file("missing.wav"), "--spectrum", dir.file("s.csv")});
+  EXPECT_EQ(r.exit_code, 2);
+  EXPECT_FALSE(fs::exists(dir.file("s.csv")));
 }
 
 // Keys with repeats collapsed (a key spans several buffers).

@@ -1,8 +1,10 @@
 // `velmora resolve` and `velmora connect` end to end: the program of this
 // build against an echo server of the test's own, directly and through real
 // proxies (dante, tinyproxy).
+#include <atomic>
 #include <chrono>
 #include <string>
+#include <thread>
 
 #include "gtest/gtest.h"
 #include "tests/peers/peers.h"
@@ -57,6 +59,14 @@ TEST(ConnectCommandConcurrency, RefusedPortAndBadUsage) {
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_EQ(r.err, "velmora connect: 10061 Connection refused\n");
   EXPECT_EQ(RunVelmora({"connect", "127.0.0.1"}).exit_code, 2);
+  // A port that is no port is bad usage, not a refused connection.
+  for (const char* port : {"99999", "abc", "0", "-1", "65536"}) {
+    SCOPED_TRACE(port);
+    r = RunVelmora({"connect", "127.0.0.1", port});
+    EXPECT_EQ(r.exit_code, 2) << r.err;
+    EXPECT_NE(r.err.find("is no port"), std::string::npos) << r.err;
+    EXPECT_EQ(RunVelmora({"connect", "a", "1", "--socks5", std::string("h:") + port}).exit_code, 2);
+  }
   EXPECT_EQ(RunVelmora({"connect", "a", "1", "--socks5", "nohostport"}).exit_code, 2);
   EXPECT_EQ(RunVelmora({"connect", "a", "1", "--socks5", "h:1", "--tunnel", "h:2"}).exit_code, 2);
   EXPECT_EQ(RunVelmora({"connect", "a", "1", "--user", "u"}).exit_code, 2);
@@ -72,6 +82,23 @@ TEST(ConnectCommandConcurrency, RefusedPortAndBadUsage) {
   EXPECT_EQ(r.out, "hello");
   EXPECT_NE(r.err.find("HR_WriteCount: 2\nHR_WriteCount: 2\nHR_WriteCount: 1\n"), std::string::npos)
       << r.err;
+}
+
+// A "proxy" that accepts and never answers: the handshake ends at the
+// time-out with 10060 instead of holding the command.
+TEST(ConnectCommandConcurrency, ProxyHandshakeIsBoundedByTheTimeout) {
+  TcpServer silent([](int, const std::atomic<bool>& stop) {
+    while (!stop.load()) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  });
+  const std::string proxy = "127.0.0.1:" + std::to_string(silent.port());
+  for (const char* kind : {"--socks5", "--socks4", "--tunnel"}) {
+    SCOPED_TRACE(kind);
+    const RunResult r =
+        RunVelmora({"connect", "127.0.0.1", "7", kind, proxy, "--timeout", "300"}, "", seconds(20));
+    EXPECT_FALSE(r.timed_out);
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(r.err.rfind("velmora connect: 10060 ", 0), 0u) << r.err;
+  }
 }
 
 TEST(ConnectCommandConcurrency, ThroughDanteAndTinyproxy) {

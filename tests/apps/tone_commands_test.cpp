@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <numbers>
 #include <sstream>
@@ -84,6 +85,22 @@ TEST(ToneCommands, DialSettingsAndFailures) {
 
   EXPECT_EQ(RunVelmora({"dial"}).exit_code, 2);
   EXPECT_EQ(RunVelmora({"dial", "12", "--set", "DTMF_volume=loud"}).exit_code, 2);
+  // Refused, with nothing written: a character that is no key, a file name
+  // that promises another format, a burst without a sample.
+  for (const std::vector<std::string>& bad :
+       {std::vector<std::string>{"dial", "1x2", "--output", dir.file("x.wav")},
+        std::vector<std::string>{"dial", "12", "--output", dir.file("x.mp3")},
+        std::vector<std::string>{"dial", "1", "--output", dir.file("x.wav"), "--set",
+                                 "DTMF_duration_ms=0"},
+        std::vector<std::string>{"demo", "--keys", "xyz"}}) {
+    SCOPED_TRACE(bad[1]);
+    const RunResult r = RunVelmora(bad);
+    EXPECT_EQ(r.exit_code, 2) << r.out;
+    EXPECT_EQ(SplitLines(r.err).size(), 1u) << r.err;
+    EXPECT_EQ(r.out, "");
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir.file("x.wav")));
+  EXPECT_FALSE(std::filesystem::exists(dir.file("x.mp3")));
   const RunResult none = RunVelmora({"dial", "1", "--output", "none"});
   EXPECT_EQ(none.exit_code, 1) << none.out;
   EXPECT_NE(none.err.find("no key could be played"), std::string::npos) << none.err;
@@ -132,16 +149,10 @@ TEST(ToneCommands, RecordSavesTheLoudPassage) {
   const std::filesystem::path out = dir.path() / "recordings";
   std::filesystem::create_directory(out);
 
-  const RunResult r = RunVelmora({"record", "--input", source, "--dir", out.string(), "--set",
-                                  "TriggerOff_Record_Sound=True"});
+  // Recording is on without being asked for; one line when it starts and
+  // one when it is saved, with its length and size.
+  const RunResult r = RunVelmora({"record", "--input", source, "--dir", out.string()});
   ASSERT_EQ(r.exit_code, 0) << r.err;
-  const std::vector<std::string> lines = SplitLines(r.out);
-  auto has = [&](const std::string& text) {
-    return std::find(lines.begin(), lines.end(), text) != lines.end();
-  };
-  EXPECT_TRUE(has("TriggerOff on")) << r.out;
-  EXPECT_TRUE(has("TriggerOff off")) << r.out;
-  EXPECT_TRUE(has("RecordSound 0 KB Stop record")) << r.out;
   std::vector<std::filesystem::path> files;
   for (const auto& e : std::filesystem::directory_iterator(out)) files.push_back(e.path());
   ASSERT_EQ(files.size(), 1u);
@@ -151,9 +162,14 @@ TEST(ToneCommands, RecordSavesTheLoudPassage) {
   EXPECT_EQ(name[2], '.');
   EXPECT_EQ(name[10], '_');
   EXPECT_EQ(name.substr(19), ".wav");
-  EXPECT_TRUE(has("Saved " + files[0].string() + " (" +
-                  std::to_string(std::filesystem::file_size(files[0]) - 44) + " bytes of sound)"))
-      << r.out;
+  const auto size = std::filesystem::file_size(files[0]);
+  char length[32];
+  std::snprintf(length, sizeof length, "%.2f", static_cast<double>(size - 44) / 44100);
+  EXPECT_EQ(
+      SplitLines(r.out),
+      (std::vector<std::string>{"TriggerOff on", "Recording " + files[0].string(), "TriggerOff off",
+                                "Saved " + files[0].string() + ": " + length + " s, " +
+                                    std::to_string(size) + " bytes"}));
   if (!HaveSox()) return;
   EXPECT_EQ(Soxi("r", files[0].string()), "44100");
   EXPECT_EQ(Soxi("b", files[0].string()), "8");
@@ -162,11 +178,34 @@ TEST(ToneCommands, RecordSavesTheLoudPassage) {
   const double duration = std::stod(Soxi("D", files[0].string()));
   EXPECT_GT(duration, 2.7);
   EXPECT_LT(duration, 3.6);
+  std::filesystem::remove(files[0]);
+
+  // --fast: the trigger counts time in sound, so the same passage is
+  // recorded: from the first 100 ms tick in the tone to the 21st quiet tick
+  // after it (1.0 s + 2.1 s, within one tick and one buffer).
+  const RunResult f =
+      RunVelmora({"record", "--input", source, "--fast", "--dir", out.string(), "--verbose"});
+  ASSERT_EQ(f.exit_code, 0) << f.err;
+  files.clear();
+  for (const auto& e : std::filesystem::directory_iterator(out)) files.push_back(e.path());
+  ASSERT_EQ(files.size(), 1u) << f.out;
+  const double fast_seconds =
+      static_cast<double>(std::filesystem::file_size(files[0]) - 44) / 44100;
+  EXPECT_GT(fast_seconds, 3.1 - 0.15);
+  EXPECT_LT(fast_seconds, 3.1 + 0.15);
+  EXPECT_NE(f.out.find(" KB Start record"), std::string::npos) << "--verbose";
 
   EXPECT_EQ(RunVelmora({"record", "--dir", dir.file("missing"), "--input", source}).exit_code, 2);
 }
 
-TEST(ToneCommands, RandomPrintsEachBlockAndAppendsTheBitsBesideTheProgram) {
+// The number after "key": in a JSON line.
+double JsonNumber(const std::string& line, const std::string& key) {
+  const size_t at = line.find("\"" + key + "\": ");
+  EXPECT_NE(at, std::string::npos) << key << " in " << line;
+  return at == std::string::npos ? NAN : std::stod(line.substr(at + key.size() + 4));
+}
+
+TEST(ToneCommands, RandomPrintsEachBlockAndAppendsTheBitsInTheCurrentDirectory) {
   TempDir dir;
   std::vector<uint8_t> noise(44100);
   uint32_t x = 12345;
@@ -177,24 +216,21 @@ TEST(ToneCommands, RandomPrintsEachBlockAndAppendsTheBitsBesideTheProgram) {
   const std::string source = dir.file("noise.wav");
   WriteWav8(source, noise);
 
-  // test.dat lies beside the program: what a run adds is measured and the
-  // file put back as it was.
-  const std::string bits_file =
-      (std::filesystem::path(VelmoraProgram()).parent_path() / "test.dat").string();
-  const bool existed = std::filesystem::exists(bits_file);
-  const std::string before = existed ? ReadFile(bits_file) : "";
-  const RunResult r = RunVelmora({"random", "--input", source, "--fast", "--set",
-                                  "GenRandom_NoiseSoundCard_BufSize=10000", "--set",
-                                  "GenRandom_NoiseSoundCard_SaveToFile=True"});
-  const std::string after = std::filesystem::exists(bits_file) ? ReadFile(bits_file) : "";
-  if (existed)
-    WriteFile(bits_file, before);
-  else
-    std::filesystem::remove(bits_file);
+  // test.dat goes to the current directory (an installed program's own
+  // directory is not writable), and is appended to, never truncated.
+  const std::string bits_file = dir.file("test.dat");
+  WriteFile(bits_file, "xyz");
+  const RunResult r = testing::Run({VelmoraProgram(), "random", "--input", source, "--fast",
+                                    "--set", "GenRandom_NoiseSoundCard_BufSize=10000", "--set",
+                                    "GenRandom_NoiseSoundCard_SaveToFile=True"},
+                                   "", seconds(60), {}, dir.path().string());
   ASSERT_EQ(r.exit_code, 0) << r.err;
-  ASSERT_EQ(after.size(), before.size() + 40000);
-  EXPECT_EQ(after.compare(0, before.size(), before), 0) << "never truncated";
-  for (size_t i = 0; i < 40000; ++i) ASSERT_EQ(after[before.size() + i], noise[i] & 1) << i;
+  const std::string after = ReadFile(bits_file);
+  ASSERT_EQ(after.size(), 3u + 40000);
+  EXPECT_EQ(after.substr(0, 3), "xyz");
+  for (size_t i = 0; i < 40000; ++i) ASSERT_EQ(after[3 + i], noise[i] & 1) << i;
+  EXPECT_FALSE(
+      std::filesystem::exists(std::filesystem::path(VelmoraProgram()).parent_path() / "test.dat"));
 
   const std::vector<std::string> lines = SplitLines(r.out);
   ASSERT_EQ(lines.size(), 4u * 9) << r.out;
@@ -203,16 +239,64 @@ TEST(ToneCommands, RandomPrintsEachBlockAndAppendsTheBitsBesideTheProgram) {
   EXPECT_EQ(lines[6].rfind("  Критерий сериальной корреляции: ", 0), 0u) << lines[6];
   EXPECT_EQ(lines[7].rfind("  Распределение: ", 0), 0u) << lines[7];
 
-  // JSON: the parameters under their own names, the sixth carrying the
-  // verdict.
+  // --bits-dir names another directory.
+  TempDir other;
+  ASSERT_EQ(RunVelmora({"random", "--input", source, "--fast", "--bits-dir", other.path().string(),
+                        "--set", "GenRandom_NoiseSoundCard_BufSize=20000", "--set",
+                        "GenRandom_NoiseSoundCard_SaveToFile=True"})
+                .exit_code,
+            0);
+  EXPECT_EQ(ReadFile(other.file("test.dat")).size(), 40000u);
+  EXPECT_EQ(RunVelmora({"random", "--input", source, "--bits-dir", dir.file("missing")}).exit_code,
+            2);
+
+  // JSON: the statistics as numbers under English names, against the
+  // definitions computed here from the samples (circular serial products).
   const RunResult j = RunVelmora({"random", "--input", source, "--fast", "--set",
                                   "GenRandom_NoiseSoundCard_BufSize=40000", "--json"});
   ASSERT_EQ(j.exit_code, 0) << j.err;
-  ASSERT_EQ(SplitLines(j.out).size(), 1u) << j.out;
-  EXPECT_NE(j.out.find("\"crit_serial_correlation\": \"Распределение: "), std::string::npos)
-      << j.out;
-  EXPECT_NE(j.out.find("\"raspred\": \"Критерий сериальной корреляции: "), std::string::npos)
-      << j.out;
+  const std::vector<std::string> json = SplitLines(j.out);
+  ASSERT_EQ(json.size(), 1u) << j.out;
+  const size_t n = 40000;
+  double mean = 0;
+  for (size_t i = 0; i < n; ++i) mean += noise[i] - 128.0;
+  mean /= n;
+  double c2 = 0, c3 = 0, c4 = 0, sum = 0, sum2 = 0, serial = 0;
+  for (size_t i = 0; i < n; ++i) {
+    const double s = noise[i] - 128.0, d = s - mean;
+    c2 += d * d;
+    c3 += d * d * d;
+    c4 += d * d * d * d;
+    sum += s;
+    sum2 += s * s;
+    serial += s * (noise[(i + 1) % n] - 128.0);
+  }
+  const double var = c2 / n;
+  const struct {
+    const char* key;
+    double value;
+  } expected[] = {
+      {"bits", 40000},
+      {"mean", mean},
+      {"variance_biased", var},
+      {"variance_unbiased", c2 / (n - 1)},
+      {"skewness", c3 / n / std::pow(var, 1.5)},
+      {"kurtosis", c4 / n / (var * var) - 3},
+      {"serial_correlation", (n * serial - sum * sum) / (n * sum2 - sum * sum)},
+  };
+  for (const auto& e : expected)
+    EXPECT_NEAR(JsonNumber(json[0], e.key), e.value, 1e-6 * (1 + std::fabs(e.value))) << e.key;
+  // Normal when both shape numbers stay below half their bounds.
+  const double nd = n;
+  const double e3 = std::sqrt(6 * (nd - 1) / ((nd + 1) * (nd + 3)));
+  const double e4 =
+      std::sqrt(24 * (nd - 2) * (nd - 3) / ((nd + 3) * (nd + 5) * (nd - 1) * (nd - 1)));
+  const bool normal = e3 / 2 > expected[4].value && e4 / 2 > expected[5].value;
+  EXPECT_NE(
+      json[0].find(normal ? "\"distribution\": \"normal\"" : "\"distribution\": \"asymmetric\""),
+      std::string::npos)
+      << json[0];
+  EXPECT_EQ(json[0].find("Распределение"), std::string::npos) << "numbers, not the texts";
 }
 
 TEST(ToneCommands, DemoRecognisesEveryKeyThroughTheLoopback) {

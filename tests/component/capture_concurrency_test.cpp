@@ -2,6 +2,7 @@
 // made here as the microphone, and the GUI thread's loop runs the component.
 // (Suite names carry "Concurrency": they also run under ThreadSanitizer.)
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -63,6 +64,32 @@ TEST(CaptureConcurrency, FileBuffersArriveInOrderOnTheGuiThread) {
   host::Application().RunFor(150);
   ASSERT_GT(threads.size(), levels.size());
   for (std::thread::id id : threads) EXPECT_EQ(id, std::this_thread::get_id());
+}
+
+// A handler that throws once: the exception reaches OnException and the
+// buffer is queued again all the same, so capture goes on to the file's end.
+TEST(CaptureConcurrency, AHandlerThatThrowsDoesNotStopCapture) {
+  TempDir dir;
+  const std::string wav = dir.file("throws.wav");
+  WriteWav8(wav, Buffers({128, 0, 192, 255}));
+  InputGuard input(FileInput(wav, true));
+  std::vector<std::string> reported;
+  host::Application().OnException = [&](host::TObject*, const std::exception& e) {
+    reported.push_back(e.what());
+  };
+  std::vector<int32_t> levels;
+  {
+    TDTMF dtmf(nullptr);
+    ASSERT_NE(tonvel::hwi2, nullptr);
+    dtmf.GetTone = [&](host::TObject*, int32_t asum, double, double, double) {
+      levels.push_back(asum);
+      if (levels.size() == 2) throw std::runtime_error("handler failed");
+    };
+    EXPECT_TRUE(RunUntilUsedUp()) << "the file never reported its end";
+  }
+  host::Application().OnException = nullptr;
+  EXPECT_EQ(levels, (std::vector<int32_t>{0, 100, 50, 99}));
+  EXPECT_EQ(reported, (std::vector<std::string>{"handler failed"}));
 }
 
 TEST(CaptureConcurrency, GateStopsCaptureAfterABufferOfOneByte) {

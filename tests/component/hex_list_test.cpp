@@ -148,6 +148,62 @@ TEST_F(HexListFileTest, FailuresNameTheFileAndLeaveThePathSet) {
       tonvel::EHexListError);
 }
 
+// The list's spectrum computed here on its own: the published dB_72
+// coefficients, a direct DFT in long double, level[k] from bin k - 1 with
+// the offset -40.696 dB, the series over positions 2 .. ceil(N/2 - 1), the
+// peak searched over 10 .. N/2 - 5 and the noise as the negated root mean
+// square outside +-10 positions of the peak.
+TEST_F(HexListFileTest, LevelsPeakAndNoiseAgreeWithAnIndependentComputation) {
+  const int n = 256;  // 257 lines: the transform takes the first 256 samples
+  std::vector<long double> samples;
+  std::string text = "@@Hexadecimal\n";
+  uint32_t x = 99;
+  for (int i = 0; i <= n; ++i) {
+    x = x * 1103515245u + 12345u;
+    const long noise = static_cast<long>((x >> 16) % 41) - 20;
+    const long v = 511 + std::lround(150 * std::sin(2 * std::numbers::pi * 37.3 * i / n)) + noise;
+    char line[32];
+    std::snprintf(line, sizeof line, "0x%08lx\n", v);
+    text += line;
+    samples.push_back(v - 511);
+  }
+  dtmf_->set_LoadWavMp3Sharc_path(List("levels.txt", text));
+
+  const long double pi = std::numbers::pi_v<long double>;
+  std::vector<long double> level(n);
+  for (int k = 1; k < n; ++k) {
+    const int j = k - 1;
+    long double re = 0, im = 0;
+    for (int t = 0; t < n; ++t) {
+      const long double a = 2 * pi * t / n;
+      const long double w = 0.40217L - 0.49703L * std::cos(a) + 0.09392L * std::cos(2 * a) -
+                            0.00183L * std::cos(3 * a);
+      re += samples[t] * w * std::cos(a * j);
+      im -= samples[t] * w * std::sin(a * j);
+    }
+    level[k] = 20 * std::log10(std::sqrt(re * re + im * im) / n) - 40.696L;
+  }
+  ASSERT_EQ(tonvel::spektr.x.size(), 126u);  // positions 2 .. 127
+  for (size_t i = 0; i < tonvel::spektr.x.size(); ++i) {
+    ASSERT_EQ(tonvel::spektr.x[i], static_cast<double>(i + 2));
+    ASSERT_NEAR(tonvel::spektr.y[i], static_cast<double>(level[i + 2]), 1e-9)
+        << "position " << i + 2;
+  }
+  int kp = 0;
+  long double best = -1000;
+  for (int k = 10; k <= n / 2 - 5; ++k)
+    if (level[k] > best) best = level[k], kp = k;
+  EXPECT_EQ(kp, 38) << "the tone's bin 37 is position 38";
+  long double sum = 0;
+  int count = 0;
+  for (int k = 10; k <= n / 2 - 5; ++k)
+    if (k < kp - 10 || k > kp + 10) sum += level[k] * level[k], ++count;
+  EXPECT_EQ(count, 93);
+  EXPECT_NEAR(tonvel::gl_noise, static_cast<double>(-std::sqrt(sum / count)), 1e-9);
+  ASSERT_EQ(tones_.size(), 1u);
+  EXPECT_EQ(tones_[0], tonvel::gl_noise);
+}
+
 TEST_F(HexListFileTest, ALongListIsAnalysedWhole) {
   // 20000 samples (beyond the 10001 of the classic storage) of a sine that
   // makes exactly 1000 cycles over the 32768-point transform, with and

@@ -160,6 +160,19 @@ TEST_F(NoiseRandomTest, TheBitsFileGrowsByOneByteABitAndIsNeverTruncated) {
   EXPECT_TRUE(failures_.empty());
 }
 
+TEST_F(NoiseRandomTest, TheBitsFileGoesToTheChosenDirectory) {
+  TempDir other;
+  dtmf_->set_GenRandom_NoiseSoundCard_Dir(other.path().string());  // no trailing '/'
+  dtmf_->set_GenRandom_NoiseSoundCard_SaveToFile(true);
+  dtmf_->set_GenRandom_NoiseSoundCard_BufSize(1000);
+  Deliver(std::vector<uint8_t>(2048, 131));
+  EXPECT_EQ(ReadFile(other.file("test.dat")).size(), 2000u);
+  EXPECT_FALSE(std::filesystem::exists(dir_.file("test.dat")));
+  dtmf_->set_GenRandom_NoiseSoundCard_Dir("");  // back to the executable's directory
+  EXPECT_EQ(dtmf_->GenRandom_NoiseSoundCard_Dir(), tonvel::fmp3dir);
+  EXPECT_TRUE(failures_.empty());
+}
+
 TEST_F(NoiseRandomTest, NothingIsCollectedWhileProcessingIsPaused) {
   dtmf_->set_GenRandom_NoiseSoundCard_BufSize(10);
   dtmf_->set_StartRealTime(false);

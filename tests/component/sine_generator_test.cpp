@@ -346,5 +346,21 @@ TEST_F(SineGeneratorConcurrency, WithoutAnOutputDeviceTheWorkerWaitsUntilStopped
   EXPECT_FALSE(sine::Running());
 }
 
+// A host that exits, or leaks the component, while a tone plays: the unit's
+// shut-down stops and joins the worker, so the process ends normally.
+TEST_F(SineGeneratorConcurrency, ExitWhileTheTonePlaysEndsTheProcessNormally) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        platform::SetDefaultInput(NoInput());
+        platform::SetDefaultOutput(LoopbackOutput());
+        auto* leaked = new TDTMF(nullptr);
+        leaked->set_GenSinus_Start(true);
+        host::Application().RunFor(30);
+        std::exit(sine::Running() ? 7 : 8);
+      },
+      ::testing::ExitedWithCode(7), "");
+}
+
 }  // namespace
 }  // namespace velmora::testing

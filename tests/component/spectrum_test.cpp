@@ -25,10 +25,29 @@ bool SameBits(double a, double b) {
   return std::memcmp(&a, &b, sizeof a) == 0;
 }
 
+// The published coefficients a0..a3 of window codes 1 to 5 (dB_67, dB_54,
+// dB_92, dB_72: the three- and four-term Blackman-Harris windows; dB_0:
+// rectangular), written out here rather than read from the component, so
+// that a mistyped coefficient fails every comparison below.
+WindowCoefficients Published(uint16_t code) {
+  switch (code) {
+    case 1:
+      return {0.42323, 0.49755, 0.07922, 0};
+    case 2:
+      return {0.44959, 0.49364, 0.05677, 0};
+    case 3:
+      return {0.35875, 0.48829, 0.14128, 0.01168};
+    case 4:
+      return {0.40217, 0.49703, 0.09392, 0.00183};
+    default:
+      return {1, 0, 0, 0};
+  }
+}
+
 // The window weight exactly as documented: x := (2 pi / N) t, then
 // a0 - a1 cos x + a2 cos 2x - a3 cos 3x.
 double Weight(uint16_t code, int32_t n, int32_t t) {
-  const WindowCoefficients c = tonvel::WindowCoefficientsOf(code);
+  const WindowCoefficients c = Published(code);
   const double x = 2 * std::numbers::pi / n * t;
   return c.a0 - c.a1 * std::cos(x) + c.a2 * std::cos(2 * x) - c.a3 * std::cos(3 * x);
 }

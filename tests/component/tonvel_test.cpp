@@ -34,6 +34,7 @@ TEST_F(TonvelTest, PropertiesAfterCreateAndTheirStreamDefaults) {
     const char* value;
     const char* stream_default;
   };
+  const std::string exe_dir = host::ExtractFilePath(host::ParamStr(0));
   const std::vector<Expect> expected = {
       {"About", "Varkosh", nullptr},
       {"DTMF_keys", "", nullptr},
@@ -51,6 +52,7 @@ TEST_F(TonvelTest, PropertiesAfterCreateAndTheirStreamDefaults) {
       {"StartRealTime", "True", nullptr},
       {"GenRandom_NoiseSoundCard_BufSize", "50000", "50000"},
       {"GenRandom_NoiseSoundCard_SaveToFile", "False", "False"},
+      {"GenRandom_NoiseSoundCard_Dir", exe_dir.c_str(), nullptr},
       {"GenSinus_Freq", "440", "440"},
       {"GenSinus_Time", "100", "100"},
       {"GenSinus_Pause", "0", "0"},

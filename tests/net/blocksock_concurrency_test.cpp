@@ -43,6 +43,34 @@ TEST(BlockSocketConcurrency, WholeReadTimeoutEndsASlowTransfer) {
   EXPECT_LT(elapsed, std::chrono::milliseconds(5000));
 }
 
+// A read of more than 64 KiB is one read: its pieces share the time-out.
+// 64 KiB every 700 ms cannot deliver 200000 bytes within 1 s.
+TEST(BlockSocketConcurrency, WholeReadTimeoutCoversEveryPieceOfALongRead) {
+  TcpServer server([](int fd, const std::atomic<bool>& stop) {
+    for (int i = 0; i < 4 && !stop.load(); ++i) {
+      if (!SendAll(fd, std::string(65536, 'p'))) return;
+      std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    }
+    while (!stop.load()) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  });
+  for (const bool block : {false, true}) {
+    SCOPED_TRACE(block ? "RecvBlock" : "RecvBufferStr");
+    TTCPBlockSocket s;
+    s.Connect("127.0.0.1", std::to_string(server.port()));
+    ASSERT_EQ(s.LastError(), 0);
+    s.set_InterPacketTimeout(false);
+    std::string got;
+    if (block) {
+      s.set_InputBacklog(std::string("\x40\x0d\x03\x00", 4));  // length 200000
+      got = s.RecvBlock(1000);
+    } else {
+      got = s.RecvBufferStr(200000, 1000);
+    }
+    EXPECT_EQ(s.LastError(), 10060);
+    EXPECT_TRUE(got.empty());
+  }
+}
+
 TEST(BlockSocketConcurrency, PerPacketTimeoutLetsASlowTransferComplete) {
   TcpServer server(Trickle(20, std::chrono::milliseconds(100)));
   TTCPBlockSocket s;

@@ -532,6 +532,42 @@ TEST(BlockSocketSending, BandwidthLimitPausesTheNextPiece) {
     }
 }
 
+TEST(BlockSocketSending, ReceiveBandwidthLimitPausesTheNextRead) {
+  Connection c;
+  StatusLog log;
+  log.Attach(c.sock);
+  c.sock.set_MaxRecvBandwidth(1000);
+  c.Write(std::string(1000, 'r'));
+  char buf[500];
+  auto start = testing_clock::now();
+  EXPECT_EQ(c.sock.RecvBuffer(buf, 500), 500);
+  EXPECT_EQ(c.sock.RecvBuffer(buf, 500), 500);
+  EXPECT_GE(testing_clock::now() - start, std::chrono::milliseconds(400));
+  ASSERT_EQ(log.Count(HR_Wait), 1);
+  for (auto& e : log.events)
+    if (e.first == HR_Wait) {
+      EXPECT_GT(std::stoi(e.second), 0);
+      EXPECT_LE(std::stoi(e.second), 500);
+    }
+}
+
+// A peer that reads nothing: in non-blocking mode the send meets 10035 once
+// the buffers are full, waits NonblockSendTimeout for room and ends in 10060
+// with the count of what went out.
+TEST(BlockSocketSending, NonBlockingSendToAFullPeerTimesOut) {
+  Connection c;
+  c.sock.SetNonBlockMode(true);
+  c.sock.set_NonblockSendTimeout(200);
+  const std::string chunk(1 << 20, 'f');
+  int64_t sent = 0;
+  for (int i = 0; i < 256 && c.sock.LastError() == 0; ++i)
+    sent += c.sock.SendBuffer(chunk.data(), static_cast<int32_t>(chunk.size()));
+  EXPECT_EQ(c.sock.LastError(), 10060);
+  EXPECT_GT(sent, 0);
+  EXPECT_LT(sent, 256LL << 20);
+  EXPECT_EQ(c.sock.BytesSent(), sent);
+}
+
 TEST(BlockSocketSending, ClosedPeerGivesAnErrorNotSigpipe) {
   struct sigaction old_action {};
   struct sigaction dfl {};

@@ -157,6 +157,40 @@ TEST(SocksConcurrency, RefusalsLeaveNetworkSubsystemUnusable) {
   }
 }
 
+// BIND: a refusal of the first reply (listen) or of the second (the
+// peer's connection, awaited by accept) is "Non recoverable error".
+TEST(SocksConcurrency, RefusedBindIsNonRecoverable) {
+  const std::string greeting = Bytes({5, 1, 0});
+  const std::string bind_request(10, '?');  // 5 2 0 1, 127.0.0.1, the local port
+  const std::string refused = Bytes({5, 1, 0, 1, 0, 0, 0, 0, 0, 0});
+  {
+    ScriptedProxy proxy({{greeting, Bytes({5, 0})}, {bind_request, refused}});
+    TTCPBlockSocket s;
+    s.set_SocksIP("127.0.0.1");
+    s.set_SocksPort(proxy.port());
+    s.Bind("127.0.0.1", "0");
+    s.Listen();
+    EXPECT_EQ(s.LastError(), 11003);
+    EXPECT_EQ(s.LastErrorText(), "Non recoverable error");
+    ASSERT_EQ(proxy.Received().size(), 2u);
+    EXPECT_EQ(proxy.Received()[1].substr(0, 4), Bytes({5, 2, 0, 1})) << "a BIND request";
+  }
+  {
+    const std::string bound = Bytes({5, 0, 0, 1, 127, 0, 0, 1, 0x1F, 0x90});
+    ScriptedProxy proxy({{greeting, Bytes({5, 0})}, {bind_request, bound + refused}});
+    TTCPBlockSocket s;
+    s.set_SocksIP("127.0.0.1");
+    s.set_SocksPort(proxy.port());
+    s.Bind("127.0.0.1", "0");
+    s.Listen();
+    ASSERT_EQ(s.LastError(), 0) << s.LastErrorText();
+    EXPECT_EQ(s.SocksBoundPort(), "8080");
+    s.Accept();
+    EXPECT_EQ(s.LastError(), 11003);
+    EXPECT_EQ(s.LastErrorText(), "Non recoverable error");
+  }
+}
+
 TEST(SocksConcurrency, Socks4aSendsTheNameAndPlainSocks4AResolvedAddress) {
   {
     const std::string request =

@@ -142,6 +142,73 @@ TEST(TlsSlot, APluginThatMovesNothingEndsTheSendInsteadOfSpinning) {
   EXPECT_EQ(s.LastError(), 10091);
 }
 
+// Counts the shut-downs it is asked for, and fails a send or a receive
+// with its own code and text when told to.
+class TCountingSSL : public TFlipSSL {
+ public:
+  using TFlipSSL::TFlipSSL;
+  int shutdowns = 0;
+  int bi_shutdowns = 0;
+  bool fail_io = false;
+  bool Shutdown() override {
+    ++shutdowns;
+    return TFlipSSL::Shutdown();
+  }
+  bool BiShutdown() override {
+    ++bi_shutdowns;
+    ssl_enabled_ = false;
+    return true;
+  }
+  int32_t SendBuffer(const void* Buffer, int32_t Len) override {
+    if (!fail_io) return TFlipSSL::SendBuffer(Buffer, Len);
+    ssl_error_code_ = 20;
+    ssl_error_text_ = "write: decryption failed or bad record mac";
+    return -1;
+  }
+  int32_t RecvBuffer(void* Buffer, int32_t Len) override {
+    if (!fail_io) return TFlipSSL::RecvBuffer(Buffer, Len);
+    ssl_error_code_ = 21;
+    ssl_error_text_ = "read: unexpected eof while reading";
+    return 0;
+  }
+};
+
+TEST(TlsSlot, PluginErrorsInTransfersAndTheShutDownCalls) {
+  Pair pair;
+  TTCPBlockSocket s([](TTCPBlockSocket& sock) { return std::make_unique<TCountingSSL>(sock); });
+  auto* plugin = static_cast<TCountingSSL*>(s.SSL());
+  s.SetSocket(pair.fd[0]);
+  s.SSLDoConnect();
+  ASSERT_TRUE(plugin->SslEnabled());
+
+  plugin->fail_io = true;
+  s.SendString("x");
+  EXPECT_EQ(s.LastError(), 10091);
+  EXPECT_EQ(s.GetErrorDescEx(), "write: decryption failed or bad record mac");
+  char buf[4];
+  s.RecvBuffer(buf, 4);
+  EXPECT_EQ(s.LastError(), 10091);
+  EXPECT_EQ(s.GetErrorDescEx(), "read: unexpected eof while reading");
+  plugin->fail_io = false;
+
+  // SSLDoShutdown: both directions, through BiShutdown.
+  s.SSLDoShutdown();
+  EXPECT_EQ(plugin->bi_shutdowns, 1);
+  EXPECT_EQ(s.LastError(), 0);
+  EXPECT_EQ(plugin->shutdowns, 0);
+  // CloseSocket shuts a session down only while one is active.
+  s.CloseSocket();
+  EXPECT_EQ(plugin->shutdowns, 0);
+
+  Pair again;
+  s.SetSocket(again.fd[0]);
+  s.SSLDoConnect();
+  ASSERT_TRUE(plugin->SslEnabled());
+  s.CloseSocket();
+  EXPECT_EQ(plugin->shutdowns, 1);
+  EXPECT_FALSE(plugin->SslEnabled());
+}
+
 TEST(TlsSlot, FactoryChoosesThePluginOfLaterSockets) {
   TSSLClass saved = SSLImplementation;
   SSLImplementation = [](TTCPBlockSocket& sock) { return std::make_unique<TFlipSSL>(sock); };

@@ -172,7 +172,12 @@ void TDTMF::waveInProc2(host::TMessage& Msg) {
   // carry no buffer, and the header may be in the device's hands while
   // they are handled, so only the buffer's own notice reads it.
   if (Msg.Msg != platform::MM_WIM_DATA) return;
-  if (!capture::BufferFilled(adr2)) return;                  // step 1
+  if (!capture::BufferFilled(adr2)) return;  // step 1
+  // Step 13 on every way out: an exception from a host's event handler goes
+  // on to Application().OnException, and capture goes on all the same.
+  struct RequeueOnExit {
+    ~RequeueOnExit() { capture::Requeue(); }
+  } requeue;
   if (FStartRealTime) {                                      // step 2
     capture::ClearResults();                                 // step 3
     const int32_t peak = capture::TakeSamples(*this, adr2);  // step 4
@@ -185,7 +190,6 @@ void TDTMF::waveInProc2(host::TMessage& Msg) {
     capture::ReportTone(*this);            // step 11
     keys::ReportKey(*this);                // step 12
   }
-  capture::Requeue();  // step 13
 }
 
 }  // namespace velmora::tonvel

@@ -60,7 +60,13 @@ void ReportLater(std::exception_ptr failure) {
   app.PostMessage(g_report_window, kReportMessage, 0, 0);
 }
 
+BlockStatistics g_last;
+
 }  // namespace
+
+const BlockStatistics& LastStatistics() {
+  return g_last;
+}
 
 void calc_stat(int32_t N, double Sa, double Sb, double Sc, double Sd, double Sp) {
   const double n = N;
@@ -89,6 +95,14 @@ void calc_stat(int32_t N, double Sa, double Sb, double Sc, double Sd, double Sp)
   const double denominator = n * Sb - Sa * Sa;
   const double R = denominator != 0 ? (n * Sp - Sa * Sa) / denominator : 0.0;
 
+  g_last = {N,
+            m1,
+            V,
+            U,
+            std::isfinite(K3) ? K3 : 0.0,
+            std::isfinite(K4) ? K4 : 0.0,
+            std::isfinite(R) ? R : 0.0,
+            normal};
   SetLine(stat.sa, noise::kMeanLine, m1);
   SetLine(stat.dispers_sm, noise::kBiasedVarianceLine, V);
   SetLine(stat.disters_ne, noise::kUnbiasedVarianceLine, U);
@@ -271,6 +285,11 @@ void RandomSteps(TDTMF& owner, const uint8_t* bytes, size_t n) {
   if (tinrand.bits.size() >= BlockBits(owner)) CompleteBlock(owner, last);
 }
 
+std::string BitsFilePath(const TDTMF& owner) {
+  return host::IncludeTrailingPathDelimiter(owner.GenRandom_NoiseSoundCard_Dir()) +
+         std::string(kBitsFileName);
+}
+
 void CompleteBlock(TDTMF& owner, double s) {
   // The last sample times the first closes the circle of serial products.
   s_p += s * s_pred0;
@@ -285,7 +304,7 @@ void CompleteBlock(TDTMF& owner, double s) {
 
   if (owner.GenRandom_NoiseSoundCard_SaveToFile()) {
     try {
-      AppendBits(fmp3dir + std::string(kBitsFileName), tinrand);
+      AppendBits(BitsFilePath(owner), tinrand);
     } catch (...) {
       ReportLater(std::current_exception());
     }

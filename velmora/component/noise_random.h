@@ -3,7 +3,7 @@
 // step 4 of the capture pipeline (so only while StartRealTime is True, and
 // across buffers); each time GenRandom_NoiseSoundCard_BufSize bits are in
 // hand the block is complete: calc_stat describes its samples, the bits are
-// optionally appended to fmp3dir + "test.dat", and
+// optionally appended to "test.dat" in GenRandom_NoiseSoundCard_Dir, and
 // GenRandom_NoiseSoundCard_Data delivers the seven lines and the bits.
 //
 // The event's sixth parameter (crit_serial_correlation) carries the
@@ -52,6 +52,22 @@ namespace velmora::tonvel {
 // since normality was not shown.
 void calc_stat(int32_t N, double Sa, double Sb, double Sc, double Sd, double Sp);
 
+// The numbers behind the seven lines of the latest calc_stat, for hosts that
+// want them as numbers (the lines round them to two decimals and group the
+// thousands): the values the lines show, 0 where a line shows 0.00 for no
+// number.
+struct BlockStatistics {
+  int32_t count = 0;
+  double mean = 0;
+  double variance_biased = 0;
+  double variance_unbiased = 0;
+  double skewness = 0;
+  double kurtosis = 0;
+  double serial_correlation = 0;
+  bool normal = false;
+};
+const BlockStatistics& LastStatistics();
+
 namespace noise {
 
 // The texts, Windows-1251.  The first letter of kMeanLine is the Latin C.
@@ -74,8 +90,11 @@ inline constexpr std::string_view kVerdictAsymmetric =
     "\xD0\xE0\xF1\xEF\xF0\xE5\xE4\xE5\xEB\xE5\xED\xE8\xE5: "
     "\xE0\xF1\xF1\xE8\xEC\xEC\xE5\xF2\xF0\xE8\xF7\xED\xEE\xE5";
 
-// The name of the bits file in fmp3dir.
+// The name of the bits file in GenRandom_NoiseSoundCard_Dir (by default
+// fmp3dir, the executable's directory).
 inline constexpr std::string_view kBitsFileName = "test.dat";
+// Where the component appends its bits.
+std::string BitsFilePath(const TDTMF& owner);
 
 constexpr int32_t kMinBlockBits = 2;
 

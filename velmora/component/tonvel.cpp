@@ -154,6 +154,10 @@ void TDTMF::set_bits(Tbits v) {
   f_bits = v == bits8 ? 8 : 16;
 }
 
+const std::string& TDTMF::GenRandom_NoiseSoundCard_Dir() const {
+  return FGenRandom_NoiseSoundCard_Dir.empty() ? fmp3dir : FGenRandom_NoiseSoundCard_Dir;
+}
+
 // ---- published properties -------------------------------------------------------
 
 const std::vector<host::PropInfo>& TDTMF::PublishedProperties() const {
@@ -188,6 +192,8 @@ const std::vector<host::PropInfo>& TDTMF::PublishedProperties() const {
       BooleanProperty<T>("GenRandom_NoiseSoundCard_SaveToFile",
                          &T::GenRandom_NoiseSoundCard_SaveToFile,
                          &T::set_GenRandom_NoiseSoundCard_SaveToFile, false),
+      StringProperty<T>("GenRandom_NoiseSoundCard_Dir", &T::GenRandom_NoiseSoundCard_Dir,
+                        &T::set_GenRandom_NoiseSoundCard_Dir),
       IntegerProperty<T>("GenSinus_Freq", &T::GenSinus_Freq, &T::set_GenSinus_Freq, 440),
       IntegerProperty<T>("GenSinus_Time", &T::GenSinus_Time, &T::set_GenSinus_Time, 100),
       IntegerProperty<T>("GenSinus_Pause", &T::GenSinus_Pause, &T::set_GenSinus_Pause, 0),

@@ -118,6 +118,10 @@ class TDTMF : public host::TComponent {
   void set_GenRandom_NoiseSoundCard_BufSize(int32_t v) { FGenRandom_NoiseSoundCard_BufSize = v; }
   bool GenRandom_NoiseSoundCard_SaveToFile() const { return FGenRandom_NoiseSoundCard_SaveToFile; }
   void set_GenRandom_NoiseSoundCard_SaveToFile(bool v) { FGenRandom_NoiseSoundCard_SaveToFile = v; }
+  // The directory of the bits file "test.dat": the executable's directory
+  // (fmp3dir) until a directory is written; writing "" returns to it.
+  const std::string& GenRandom_NoiseSoundCard_Dir() const;
+  void set_GenRandom_NoiseSoundCard_Dir(const std::string& v) { FGenRandom_NoiseSoundCard_Dir = v; }
   int32_t GenSinus_Freq() const { return FGenSinus_Freq; }
   void set_GenSinus_Freq(int32_t v) { Set_Signal_Freq(v); }
   int32_t GenSinus_Time() const { return FGenSinus_Time; }
@@ -193,6 +197,7 @@ class TDTMF : public host::TComponent {
   bool FStartRealTime = false;
   int32_t FGenRandom_NoiseSoundCard_BufSize = 0;
   bool FGenRandom_NoiseSoundCard_SaveToFile = false;
+  std::string FGenRandom_NoiseSoundCard_Dir;
   int32_t FGenSinus_Freq = 0;
   int32_t FGenSinus_Time = 0;
   int32_t FGenSinus_Pause = 0;

@@ -9,6 +9,8 @@
 
 #include <mutex>
 
+#include "velmora/component/sine_generator.h"
+
 namespace velmora::tonvel {
 
 std::string fmp3dir;
@@ -91,6 +93,10 @@ void Initialize() {
 void Finalize() {
   std::lock_guard lock(g_unit_mutex);
   if (g_users > 0 && --g_users > 0) return;
+  // A host that exits, or leaks its component, while a tone plays: the
+  // worker is stopped and joined here, before the thread object is
+  // destroyed (destroying a running std::thread ends the process).
+  sine::Stop();
   Release(inwav.y);
   Release(outwav.y);
   Release(tinrand.bits);

@@ -138,7 +138,8 @@ extern std::vector<long double> bpf;
 
 // Unit start-up and shut-down.  Start-up does no work of its own; the last
 // Finalize releases the unit-level arrays and strings (inwav, outwav,
-// tinrand, spektr, temp_gsa, fmp3dir, stat, signal).  Counted: the package
+// tinrand, spektr, temp_gsa, fmp3dir, stat, signal), after stopping a sine
+// generator still running.  Counted: the package
 // calls them once each, and a host may call them in pairs.
 namespace unit_tonvel {
 void Initialize();

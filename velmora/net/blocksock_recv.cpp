@@ -199,11 +199,23 @@ std::string TBlockSocket::RecvBufferStr(int32_t Len, int32_t Timeout) {
   }
   result.reserve(static_cast<size_t>(Len < c64k ? Len : c64k));
   std::string piece;
+  // A whole-read limit covers all the pieces: each gets what is left of it.
+  const bool whole_read = !inter_packet_timeout_ && Timeout >= 0;
+  const uint32_t tick = whole_read ? GetTick() : 0;
+  int32_t left = Timeout;
   while (static_cast<int32_t>(result.size()) < Len) {
     int32_t want = Len - static_cast<int32_t>(result.size());
     if (want > c64k) want = c64k;
+    if (whole_read && !result.empty()) {
+      left = RemainingTimeout(Timeout, tick);
+      if (left <= 0) {
+        last_error_ = WSAETIMEDOUT;
+        ExceptCheck();
+        return std::string();
+      }
+    }
     piece.resize(static_cast<size_t>(want));
-    int32_t x = RecvBufferEx(piece.data(), want, Timeout);
+    int32_t x = RecvBufferEx(piece.data(), want, left);
     result.append(piece, 0, static_cast<size_t>(x));
     if (last_error_ != 0) return std::string();
   }
