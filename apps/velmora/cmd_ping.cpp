@@ -116,6 +116,7 @@ int RunPing(const Args& args) {
     throw UsageError(host + ": " + std::to_string(sock.LastError()) + " " + sock.LastErrorText());
   const std::string address = sock.GetRemoteSinIP();
   const bool v6 = sock.UsesIPv6();
+  sock.set_Family(v6 ? net::SF_IP6 : net::SF_IP4);  // the address is re-read per request
   // Replies are matched by this identifier; the kernel leaves it as sent.
   const uint16_t id = static_cast<uint16_t>(::getpid() & 0xFFFF);
   std::string payload(static_cast<size_t>(o.size), '\0');
