@@ -14,6 +14,8 @@ packages=(
   # peers for tests and benchmarks
   sox multimon-ng libfftw3-dev zlib1g-dev tinyproxy dante-server openssh-server
   openssh-client curl python3 procps locales passwd
+  # network namespaces of the datagram tests (ip link/route); util-linux's unshare, setpriv
+  iproute2 util-linux
 )
 
 missing=()

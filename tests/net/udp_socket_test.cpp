@@ -126,12 +126,17 @@ TEST(UdpSocket, MulticastMembershipRecordsReachTheKernel) {
 #define CHECK_OR_RETURN(cond, what) \
   if (!(cond)) return std::string(what)
 
+// Binds to 0.0.0.0 on a port of the system's choice; returns the port.
+std::string ListenOnAnyAddress(TUDPBlockSocket& s) {
+  s.set_Family(SF_IP4);  // with no family, 0.0.0.0:0 would bind only at the first send
+  s.Bind("0.0.0.0", "0");
+  return std::to_string(s.GetLocalSinPort());
+}
+
 TEST(UdpNetns, MulticastGroupMembersAndTTL) {
   std::string failure = RunInNetNamespace([] {
     TUDPBlockSocket member;
-    member.set_Family(SF_IP4);
-    member.Bind("0.0.0.0", "0");
-    const std::string port = std::to_string(member.GetLocalSinPort());
+    const std::string port = ListenOnAnyAddress(member);
     member.AddMulticast("239.1.2.3");
     CHECK_OR_RETURN(member.LastError() == 0, "join: " + member.LastErrorText());
     TUDPBlockSocket sender;
@@ -162,9 +167,7 @@ TEST(UdpNetns, MulticastLoopOptionDecidesWhetherTheHostHearsItself) {
   std::string failure = RunInNetNamespace(
       [] {
         TUDPBlockSocket member;
-        member.set_Family(SF_IP4);
-        member.Bind("0.0.0.0", "0");
-        const std::string port = std::to_string(member.GetLocalSinPort());
+        const std::string port = ListenOnAnyAddress(member);
         member.AddMulticast("239.1.2.3");
         CHECK_OR_RETURN(member.LastError() == 0, "join: " + member.LastErrorText());
         for (bool loop : {true, false}) {
@@ -186,9 +189,7 @@ TEST(UdpNetns, MulticastLoopOptionDecidesWhetherTheHostHearsItself) {
 TEST(UdpNetns, BroadcastNeedsTheOption) {
   std::string failure = RunInNetNamespace([] {
     TUDPBlockSocket listener;
-    listener.set_Family(SF_IP4);
-    listener.Bind("0.0.0.0", "0");
-    const std::string port = std::to_string(listener.GetLocalSinPort());
+    const std::string port = ListenOnAnyAddress(listener);
     TUDPBlockSocket s;
     s.Connect("127.255.255.255", port);
     s.SendString("refused");
