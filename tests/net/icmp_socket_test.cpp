@@ -59,9 +59,10 @@ TEST(IcmpSocket, EchoToLoopbackIsMatchedToItsRequest) {
     ASSERT_TRUE(AwaitReply(mine, 0x5a01, 7, seen, payload)) << mine.LastErrorText();
     EXPECT_EQ(payload, "velmora echo");
     EXPECT_EQ(mine.GetRemoteSinIP(), address);
-    // On loopback the request itself arrives first.
+    // On loopback the request itself arrives before the reply (other
+    // pingers on the host may add packets of their own).
     if (!v6) {
-      EXPECT_EQ(seen, std::vector<int>{kIcmpEchoRequest});
+      EXPECT_NE(std::find(seen.begin(), seen.end(), kIcmpEchoRequest), seen.end());
     }
 
     // The other pinger sees the same reply, and it is not its own.
