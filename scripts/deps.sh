@@ -17,6 +17,8 @@ packages=(
   openssl nginx
   # install and package tests: man -w, readelf, dpkg-shlibdeps
   man-db binutils dpkg-dev
+  # network namespaces of the datagram tests (ip link/route); util-linux's unshare, setpriv
+  iproute2 util-linux
 )
 
 missing=()

@@ -18,6 +18,7 @@
 #include <string>
 
 #include "apps/velmora/command.h"
+#include "apps/velmora/connect_udp.h"
 #include "velmora/net/blocksock.h"
 #include "velmora/net/sockapi_errors.h"
 
@@ -76,6 +77,7 @@ void WriteOut(const std::string& bytes) {
 }
 
 int RunConnect(const Args& args) {
+  if (WantsUdp(args)) return RunConnectUdp(args);
   if (args.positional.size() != 2) throw UsageError("needs HOST and PORT (see --help)");
   const std::string& host = args.positional[0];
   const std::string& port = args.positional[1];
@@ -200,7 +202,11 @@ VELMORA_COMMAND(connect) {
         "ms of silence"},
        {"--trace", "", "print every socket status event and proxy step on stderr"},
        {"--set", "Name=value", "set a published property of the socket (ConvertLineEnd=True)",
-        true}},
+        true},
+       {"--udp", "", "UDP: each input line is one datagram; what comes back is printed"},
+       {"--listen", "PORT", "with --udp: receive on PORT; input lines answer the last sender"},
+       {"--broadcast", "", "with --udp: allow sending to a broadcast address"},
+       {"--multicast", "GROUP", "with --udp --listen: join the multicast group GROUP"}},
       "Sends the standard input to the connection and prints what comes back,\n"
       "until the peer closes the connection (or, with --timeout, until MS ms\n"
       "pass without data after the input ended).  A failed connection or a\n"

@@ -1,5 +1,6 @@
 // The block sockets: TBlockSocket and its TCP descendant with SOCKS, HTTP
-// tunnels and the TLS slot, the protocol-client base, and the unit start-up.
+// tunnels and the TLS slot, the datagram, UDP, ICMP, raw and PGM sockets,
+// the protocol-client base, and the unit start-up.
 #pragma once
 
 #include <string>
@@ -7,9 +8,11 @@
 #include "velmora/net/blocksock_core.h"
 #include "velmora/net/blocksock_types.h"
 #include "velmora/net/netclient.h"
+#include "velmora/net/raw_sockets.h"
 #include "velmora/net/socks.h"
 #include "velmora/net/ssl_plugin.h"
 #include "velmora/net/tcp_socket.h"
+#include "velmora/net/udp_socket.h"
 
 namespace velmora::net {
 

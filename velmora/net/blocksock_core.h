@@ -313,6 +313,9 @@ class TBlockSocket : public host::TObject {
   int32_t nonblock_send_timeout_ = 15000;
   int32_t heartbeat_rate_ = 0;
   TSocket socket_ = INVALID_SOCKET;
+  // Flags of RecvBufferFrom's recvfrom: MSG_DONTWAIT while a datagram reader
+  // tries for a datagram already waiting before it waits.
+  int32_t recv_from_flags_ = 0;
   int32_t last_error_ = 0;
   std::string last_error_text_;
   host::TObject* owner_ = nullptr;

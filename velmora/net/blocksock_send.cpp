@@ -135,7 +135,7 @@ int32_t TBlockSocket::SendBufferTo(const void* Buffer, int32_t Length) {
 int32_t TBlockSocket::RecvBufferFrom(void* Buffer, int32_t Length) {
   if (TestStopFlag()) return 0;
   LimitBandwidth(Length, max_recv_bandwidth_, recv_resume_tick_);
-  int32_t r = net::RecvFrom(socket_, Buffer, Length, 0, remote_sin_);
+  int32_t r = net::RecvFrom(socket_, Buffer, Length, recv_from_flags_, remote_sin_);
   SockCheck(r);
   ExceptCheck();
   if (last_error_ != 0) return 0;
