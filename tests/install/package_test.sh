@@ -51,6 +51,7 @@ for need in lame flac libssl3 libportaudio2; do
 done
 
 installed=yes
+velmora=/usr/bin/velmora  # the installed program, whatever else is on the PATH
 dpkg_locked -i "$deb" > "$work/dpkg.log" || fail "dpkg -i failed: $(cat "$work/dpkg.log")"
 dpkg -L velmora > "$work/files"
 for f in /usr/bin/velmora /usr/lib/libvelmora.so.0 /usr/include/velmora/version.h; do
@@ -58,44 +59,44 @@ for f in /usr/bin/velmora /usr/lib/libvelmora.so.0 /usr/include/velmora/version.
 done
 [ ! -e /usr/bin/plugins ] || fail "/usr/bin/plugins exists; the installed program must do without it"
 
-[ "$(velmora --version)" = "velmora $version" ] || fail "installed velmora --version: $(velmora --version)"
-[ "$(velmora -V)" = "velmora $version" ] || fail "installed velmora -V: $(velmora -V)"
+[ "$("$velmora" --version)" = "velmora $version" ] || fail "installed velmora --version: $("$velmora" --version)"
+[ "$("$velmora" -V)" = "velmora $version" ] || fail "installed velmora -V: $("$velmora" -V)"
 # Minimal images may tell dpkg not to unpack man pages; there the page is
 # checked as the package holds it.
 if grep -qs 'path-exclude.*/usr/share/man' /etc/dpkg/dpkg.cfg.d/*; then
   echo "note: this machine's dpkg excludes /usr/share/man; checking the page inside the package"
   [ ! -e /usr/share/man/man1/velmora.1.gz ] || fail "dpkg unpacked an excluded man page"
   dpkg-deb -x "$deb" "$work/unpacked"
-  check_man_page "$work/unpacked/usr/share/man/man1/velmora.1.gz" /usr/bin/velmora
+  check_man_page "$work/unpacked/usr/share/man/man1/velmora.1.gz" "$velmora"
 else
   page=$(man -w velmora) || fail "man -w velmora finds no page"
   [ "$page" = /usr/share/man/man1/velmora.1.gz ] || fail "man -w velmora gives $page"
-  check_man_page "$page" /usr/bin/velmora
+  check_man_page "$page" "$velmora"
 fi
 check_completion /usr/share/bash-completion/completions/velmora
-check_binaries /usr/lib/libvelmora.so.0 /usr/bin/velmora
+check_binaries /usr/lib/libvelmora.so.0 "$velmora"
 
 cd "$work"
-velmora dial 5 --output five.wav > /dev/null || fail "velmora dial 5 failed"
-keys=$(velmora listen --input five.wav --fast --keys) || fail "velmora listen failed"
+"$velmora" dial 5 --output five.wav > /dev/null || fail "velmora dial 5 failed"
+keys=$("$velmora" listen --input five.wav --fast --keys) || fail "velmora listen failed"
 grep -q '^Key key=5 ' <<< "$keys" || fail "velmora listen did not hear 5: $keys"
 # An MP3 is decoded by the system's lame, found on the PATH, with nothing
 # named plugins beside /usr/bin/velmora; its working folder is gone after.
 lame --quiet five.wav five.mp3 || fail "lame could not encode the test MP3"
 mkdir tmp
-mp3=$(TMPDIR=$work/tmp velmora analyze five.mp3 2>&1) || fail "velmora analyze five.mp3 failed: $mp3"
+mp3=$(TMPDIR=$work/tmp "$velmora" analyze five.mp3 2>&1) || fail "velmora analyze five.mp3 failed: $mp3"
 grep -q '^Key key=5 ' <<< "$mp3" || fail "the MP3 analysis did not find 5: $mp3"
 [ -z "$(ls -A tmp)" ] || fail "the MP3 analysis left $(ls -A tmp) in TMPDIR"
 [ ! -e /usr/bin/plugins ] || fail "the MP3 analysis made /usr/bin/plugins"
 
-velmora dial 1559 --output keys.wav > /dev/null || fail "velmora dial 1559 failed"
+"$velmora" dial 1559 --output keys.wav > /dev/null || fail "velmora dial 1559 failed"
 build_consumers "$source/examples" "$work" "$work/keys.wav" "" "" "$source/|$build/"
 
 dpkg_locked -r velmora > "$work/dpkg-r.log" || fail "dpkg -r failed: $(cat "$work/dpkg-r.log")"
 while read -r f; do
   if [ -e "$f" ] && [ ! -d "$f" ]; then fail "$f is left after dpkg -r"; fi
   case $f in
-    */velmora | */velmora/*) [ ! -e "$f" ] || fail "$f is left after dpkg -r" ;;
+    */velmora | */velmora/* | */Velmora | */Velmora/*) [ ! -e "$f" ] || fail "$f is left after dpkg -r" ;;
   esac
 done < "$work/files"
 dpkg_locked -P velmora > /dev/null || fail "dpkg -P failed"
