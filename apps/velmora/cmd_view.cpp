@@ -113,6 +113,7 @@ int RunView(const Args& args) {
   net::PageServerOptions options;
   options.bind_ip = args.Get("--bind", "127.0.0.1");
   options.port = std::to_string(port);
+  options.queue_limit = 20;  // 2 s of frames: a browser further behind is dropped
   net::PageServer server(options);
 
   auto dtmf = std::make_unique<tonvel::TDTMF>(nullptr);

@@ -235,6 +235,9 @@ void PageServer::Serve(std::shared_ptr<Client> client) {
   TTCPBlockSocket sock;
   sock.set_Socket(client->fd);
   sock.SetSendTimeout(options_.request_timeout_ms);
+  // A fixed send buffer bounds what a stalled client holds in the system, so
+  // its queue fills (and it is dropped) within the queue's span of events.
+  sock.SetSizeSendBuffer(static_cast<int32_t>(options_.send_buffer));
   const auto deadline =
       std::chrono::steady_clock::now() + std::chrono::milliseconds(options_.request_timeout_ms);
 

@@ -47,6 +47,7 @@ struct PageServerOptions {
   std::string bind_ip = "127.0.0.1";  // loopback unless the caller says otherwise
   std::string port = "0";             // "0": a free port chosen by the system
   size_t queue_limit = 50;            // events queued per client before it is dropped
+  size_t send_buffer = 64 * 1024;     // the system's send buffer per connection
   size_t max_request_line = 2048;     // bytes of the request line
   size_t max_head = 8192;             // bytes of the whole request head
   size_t max_body = 4096;             // bytes of a POST body
