@@ -14,6 +14,8 @@ packages=(
   # peers for tests and benchmarks
   sox multimon-ng libfftw3-dev zlib1g-dev tinyproxy dante-server openssh-server
   openssh-client curl python3 procps locales passwd
+  # pictures (cairo; libpng reads them back in tests) and the live view's browser tests
+  libcairo2-dev libpng-dev fonts-dejavu-core pngcheck file chromium chromium-driver
 )
 
 missing=()
