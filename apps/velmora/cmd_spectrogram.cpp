@@ -52,34 +52,48 @@ std::vector<float> ReadMono(const std::string& path, uint32_t& rate) {
   return mono;
 }
 
-// One column per pixel: the transform centred on the column's time, its
-// bins gathered into rows by their largest level (dBFS: a full-scale sine
-// reads 0 dB).
+// One column per pixel.  A column that spans no more than one transform
+// takes the transform centred on its time; a longer one the mean power of
+// the transforms that tile it, so that no sound between column centres is
+// lost.  Bins are gathered into rows by their largest level (dBFS: a
+// full-scale sine reads 0 dB).
 Spectrogram Compute(const std::vector<float>& mono, uint32_t rate, int width, int height,
                     double max_hz) {
   Spectrogram s;
-  s.seconds = static_cast<double>(mono.size()) / rate;
+  const int64_t total = static_cast<int64_t>(mono.size());
+  s.seconds = static_cast<double>(total) / rate;
   s.max_hz = max_hz;
   s.levels.assign(width, std::vector<float>(height, -1000.0f));
-  std::vector<double> re(kTransform), im(kTransform);
+  std::vector<double> re(kTransform), im(kTransform), power(kTransform / 2);
   const double hz_per_bin = static_cast<double>(rate) / kTransform;
   const double scale = 2.0 / (kTransform * kWindowGain);
-  for (int x = 0; x < width; ++x) {
-    const int64_t centre = static_cast<int64_t>((x + 0.5) * mono.size() / width);
-    const int64_t first = centre - kTransform / 2;
+  auto transform_at = [&](int64_t first) {
     for (int32_t i = 0; i < kTransform; ++i) {
       const int64_t at = first + i;
-      re[i] = at >= 0 && at < static_cast<int64_t>(mono.size()) ? mono[at] : 0.0;
+      re[i] = at >= 0 && at < total ? mono[at] : 0.0;
       im[i] = 0;
     }
     int32_t n = kTransform;
     tonvel::fft(re, im, n, kWindowCode, 1);
+    for (int32_t k = 0; k < kTransform / 2; ++k) power[k] += re[k] * re[k] + im[k] * im[k];
+  };
+  for (int x = 0; x < width; ++x) {
+    const int64_t begin = x * total / width;
+    const int64_t end = (x + 1) * total / width;
+    std::fill(power.begin(), power.end(), 0.0);
+    int blocks = 0;
+    if (end - begin <= kTransform) {
+      transform_at((begin + end) / 2 - kTransform / 2);
+      blocks = 1;
+    } else {
+      for (int64_t first = begin; first < end; first += kTransform, ++blocks) transform_at(first);
+    }
     auto& column = s.levels[x];
     for (int32_t k = 0; k < kTransform / 2; ++k) {
       const double hz = k * hz_per_bin;
       if (hz >= max_hz) break;
       const int row = std::min(height - 1, static_cast<int>(hz / max_hz * height));
-      const double level = 20 * std::log10(std::hypot(re[k], im[k]) * scale + 1e-12);
+      const double level = 10 * std::log10(power[k] / blocks * scale * scale + 1e-24);
       column[row] = std::max(column[row], static_cast<float>(level));
     }
     // Rows finer than the bins take the level of the bin below them.
@@ -162,10 +176,11 @@ VELMORA_COMMAND(spectrogram) {
       "Draws the whole file (any PCM WAV, mixed to mono) with time across, frequency\n"
       "up and the level as colour (dBFS: a full-scale sine is 0 dB; black is --range dB\n"
       "below), with a time axis in seconds, a frequency axis in Hz and a colour scale.\n"
-      "Each column is a 2048-point transform (Blackman-Harris window) centred on its\n"
-      "time.  Above the levels a green bar marks every 2048-sample buffer in which the\n"
-      "tone component's key decision found a key, as `velmora listen --input FILE\n"
-      "--fast --keys` reports them, with the key's name at the start of each run.\n"
+      "Each column is the mean power of the 2048-point transforms (Blackman-Harris\n"
+      "window) that tile its span of time (for short files, the one centred on it).\n"
+      "Above the levels a green bar marks every 2048-sample buffer in which the tone\n"
+      "component's key decision found a key, as `velmora listen --input FILE --fast\n"
+      "--keys` reports them, with the key's name at the start of each run.\n"
       "Prints one line giving the picture's size and where the level area and the key\n"
       "marks lie.",
       RunSpectrogram};

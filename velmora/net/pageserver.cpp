@@ -394,11 +394,16 @@ void PageServer::Publish(std::string_view name, std::string_view data) {
       c->queue.clear();
       if (!c->closed) net::Shutdown(c->fd, SHUT_RDWR);
       ++dropped_;
+      cl.unlock();
+      c->cv.notify_one();
     } else {
+      // A writer waits only on an empty queue: waking it once per batch
+      // spares the publisher a system call per client and event.
+      const bool wake = c->queue.empty();
       c->queue.push_back(frame);
+      cl.unlock();
+      if (wake) c->cv.notify_one();
     }
-    cl.unlock();
-    c->cv.notify_one();
   }
 }
 
