@@ -85,7 +85,10 @@ class ControlQueue {
         ApplySetting(dtmf_, p.assignment);
         p.result.set_value("");
       } catch (const std::exception& e) {
-        p.result.set_value(e.what());
+        // The reason as the command line words it, without the option.
+        std::string why = e.what();
+        if (why.rfind("--set ", 0) == 0) why.erase(0, 6);
+        p.result.set_value(why);
       }
     }
   }

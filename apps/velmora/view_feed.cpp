@@ -50,36 +50,49 @@ void ViewFeed::OnTrace(const tonvel::TYSeries& series) {
   }
 }
 
+namespace {
+
+// Appends ,"name":value (`decimals` digits; -1: a whole number).
+void Field(std::string& out, std::string_view name, double value, int decimals) {
+  out.append(",\"").append(name).append("\":");
+  if (decimals < 0)
+    AppendInt(out, static_cast<int64_t>(value));
+  else
+    AppendFixed(out, value, decimals);
+}
+
+void Field(std::string& out, std::string_view name, bool value) {
+  out.append(",\"").append(name).append(value ? "\":true" : "\":false");
+}
+
+// Starts an event's object with its time: {"t":12.345
+std::string& Begin(std::string& out, double t) {
+  out.assign("{\"t\":");
+  AppendFixed(out, t, 3);
+  return out;
+}
+
+}  // namespace
+
 void ViewFeed::OnSpectrum(const tonvel::TXYSeries& series, double noise_level, int32_t level,
                           double a0, double f0, const ViewSettings& settings) {
   static const char* const kWindows[] = {"dB_0", "dB_54", "dB_67", "dB_72", "dB_92"};
   ++frames_;
-  std::string& f = frame_;
-  f.assign("{\"n\":");
-  AppendInt(f, frames_);
-  f += ",\"t\":";
-  AppendFixed(f, Now(), 3);
-  f += ",\"level\":";
-  AppendInt(f, level);
-  f += ",\"noise\":";
-  AppendFixed(f, noise_level, 2);
-  f += ",\"a0\":";
-  AppendFixed(f, a0, 2);
-  f += ",\"f0\":";
-  AppendFixed(f, f0, 2);
+  std::string& f = Begin(frame_, Now());
+  Field(f, "n", static_cast<double>(frames_), -1);
+  Field(f, "level", level, -1);
+  Field(f, "noise", noise_level, 2);
+  Field(f, "a0", a0, 2);
+  Field(f, "f0", f0, 2);
   // Bin i lies at i * step Hz (the series' x values).
-  f += ",\"step\":";
-  AppendFixed(f, series.x.size() > 1 ? series.x[1] - series.x[0] : 0.0, 6);
+  Field(f, "step", series.x.size() > 1 ? series.x[1] - series.x[0] : 0.0, 6);
   f += ",\"window\":\"";
   f += kWindows[settings.window >= 0 && settings.window < 5 ? settings.window : 0];
-  f += "\",\"fft_point\":";
-  AppendInt(f, settings.fft_point);
-  f += ",\"fft_noise\":";
-  AppendInt(f, settings.fft_noise);
-  f += ",\"cut\":";
-  f += settings.cut_minusamp ? "true" : "false";
-  f += ",\"trigger\":";
-  f += trigger_ ? "true" : "false";
+  f += '"';
+  Field(f, "fft_point", settings.fft_point, -1);
+  Field(f, "fft_noise", settings.fft_noise, -1);
+  Field(f, "cut", settings.cut_minusamp);
+  Field(f, "trigger", trigger_);
   f += ",\"osc\":[";
   f += trace_;
   f += "],\"spec\":[";
@@ -92,37 +105,29 @@ void ViewFeed::OnSpectrum(const tonvel::TXYSeries& series, double noise_level, i
 }
 
 void ViewFeed::OnKey(const std::string& key, double a1, double a2, double f1, double f2) {
-  std::string& s = small_;
-  s.assign("{\"t\":");
-  AppendFixed(s, Now(), 3);
-  s += ",\"key\":" + JsonQuote(key) + ",\"a1\":";
-  AppendFixed(s, a1, 2);
-  s += ",\"a2\":";
-  AppendFixed(s, a2, 2);
-  s += ",\"f1\":";
-  AppendFixed(s, f1, 2);
-  s += ",\"f2\":";
-  AppendFixed(s, f2, 2);
+  std::string& s = Begin(small_, Now());
+  s += ",\"key\":" + JsonQuote(key);
+  Field(s, "a1", a1, 2);
+  Field(s, "a2", a2, 2);
+  Field(s, "f1", f1, 2);
+  Field(s, "f2", f2, 2);
   s += '}';
   sink_("key", s);
 }
 
 void ViewFeed::OnPress(const std::string& key, double start_s, double length_s) {
-  std::string& s = small_;
-  s.assign("{\"t\":");
-  AppendFixed(s, start_s, 3);
-  s += ",\"key\":" + JsonQuote(key) + ",\"length\":";
-  AppendFixed(s, length_s, 3);
+  std::string& s = Begin(small_, start_s);
+  s += ",\"key\":" + JsonQuote(key);
+  Field(s, "length", length_s, 3);
   s += '}';
   sink_("press", s);
 }
 
 void ViewFeed::OnTrigger(bool on) {
   trigger_ = on;
-  std::string& s = small_;
-  s.assign("{\"t\":");
-  AppendFixed(s, Now(), 3);
-  s += on ? ",\"on\":true}" : ",\"on\":false}";
+  std::string& s = Begin(small_, Now());
+  Field(s, "on", on);
+  s += '}';
   sink_("trigger", s);
 }
 
@@ -130,11 +135,8 @@ void ViewFeed::OnRecord(int32_t size_kb, const std::string& status) {
   if (size_kb == record_kb_ && status == record_status_) return;
   record_kb_ = size_kb;
   record_status_ = status;
-  std::string& s = small_;
-  s.assign("{\"t\":");
-  AppendFixed(s, Now(), 3);
-  s += ",\"size_kb\":";
-  AppendInt(s, size_kb);
+  std::string& s = Begin(small_, Now());
+  Field(s, "size_kb", size_kb, -1);
   s += ",\"status\":" + JsonQuote(status) + "}";
   sink_("record", s);
 }
