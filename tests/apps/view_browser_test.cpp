@@ -9,7 +9,7 @@
 
 #include <algorithm>
 #include <chrono>
-#include <regex>
+#include <cstdio>
 #include <string>
 #include <thread>
 
@@ -43,10 +43,10 @@ std::string Driver(int port, const std::string& method, const std::string& path,
     const std::string piece = RecvExactly(fd, 65536, 50ms);
     reply += piece;
     if (head == std::string::npos && (head = reply.find("\r\n\r\n")) != std::string::npos) {
-      std::smatch m;
       const std::string h = reply.substr(0, head);
-      if (std::regex_search(h, m, std::regex(R"((?:^|\n)[Cc]ontent-[Ll]ength:\s*(\d+))")))
-        want = head + 4 + std::stoul(m[1]);
+      size_t field = h.find("\ncontent-length:");
+      if (field == std::string::npos) field = h.find("\nContent-Length:");
+      if (field != std::string::npos) want = head + 4 + std::stoul(h.substr(field + 16));
     }
     if (want != std::string::npos && reply.size() >= want) break;
     if (piece.empty() && head != std::string::npos && want == std::string::npos) break;
@@ -79,9 +79,10 @@ class Browser {
         R"("--user-data-dir=)" +
         profile + R"("]}}}})";
     const std::string reply = Driver(driver_, "POST", "/session", caps);
-    std::smatch m;
-    if (std::regex_search(reply, m, std::regex(R"re("sessionId"\s*:\s*"([^"]+)")re")))
-      session_ = m[1];
+    const size_t key = reply.find("\"sessionId\"");
+    const size_t open = key == std::string::npos ? key : reply.find('"', reply.find(':', key));
+    const size_t close = open == std::string::npos ? open : reply.find('"', open + 1);
+    if (close != std::string::npos) session_ = reply.substr(open + 1, close - open - 1);
     EXPECT_FALSE(session_.empty()) << "chromedriver did not start chromium: " << reply;
   }
   ~Browser() {
@@ -170,10 +171,10 @@ TEST(ViewConcurrency, TwoBrowsersSeeADialledKeyWhileAStalledClientIsDropped) {
         15s);
     ASSERT_TRUE(seen) << "page A never showed key 5";
     // The key's tones: 770 and 1336 Hz, each within a bin (21.5 Hz).
-    std::smatch m;
-    ASSERT_TRUE(std::regex_match(peaks, m, std::regex(R"((\d+),(\d+))"))) << "[" << peaks << "]";
-    EXPECT_NEAR(std::stoi(m[1]), 770, 22) << peaks;
-    EXPECT_NEAR(std::stoi(m[2]), 1336, 22) << peaks;
+    int low = 0, high = 0;
+    ASSERT_EQ(std::sscanf(peaks.c_str(), "%d,%d", &low, &high), 2) << "[" << peaks << "]";
+    EXPECT_NEAR(low, 770, 22) << peaks;
+    EXPECT_NEAR(high, 1336, 22) << peaks;
     EXPECT_TRUE(Poll(
         [&] {
           return b.Eval("return window.velmoraView.keys.join('');").find('5') != std::string::npos;
@@ -189,8 +190,8 @@ TEST(ViewConcurrency, TwoBrowsersSeeADialledKeyWhileAStalledClientIsDropped) {
     const Pixels shot = DecodePng(a.Screenshot());
     ASSERT_TRUE(shot.ok());
     EXPECT_GT(shot.Colours(), 20u);
-    ASSERT_TRUE(std::regex_match(rect, m, std::regex(R"((\d+),(\d+),(\d+),(\d+))"))) << rect;
-    const int x0 = std::stoi(m[1]), y0 = std::stoi(m[2]), w = std::stoi(m[3]), h = std::stoi(m[4]);
+    int x0 = 0, y0 = 0, w = 0, h = 0;
+    ASSERT_EQ(std::sscanf(rect.c_str(), "%d,%d,%d,%d", &x0, &y0, &w, &h), 4) << rect;
     int columns_with_trace = 0;
     for (int x = x0; x < x0 + w && x < shot.width; ++x) {
       bool trace = false;
@@ -206,14 +207,18 @@ TEST(ViewConcurrency, TwoBrowsersSeeADialledKeyWhileAStalledClientIsDropped) {
   ::close(stalled);
   ASSERT_EQ(view.exit_code, 0) << view.err;
   // "view: F frames in S s, N event streams, D dropped, C closed by the browser"
-  std::smatch m;
-  ASSERT_TRUE(std::regex_search(
-      view.out, m,
-      std::regex(R"(view: (\d+) frames in ([\d.]+) s, (\d+) event streams, (\d+) dropped)")))
+  const size_t line = view.out.find("view: ");
+  ASSERT_NE(line, std::string::npos) << view.out;
+  long frames = 0, streams = 0, dropped = 0;
+  double seconds = 0;
+  ASSERT_EQ(std::sscanf(view.out.c_str() + line,
+                        "view: %ld frames in %lf s, %ld event streams, %ld dropped", &frames,
+                        &seconds, &streams, &dropped),
+            4)
       << view.out;
-  const double per_second = std::stod(m[1]) / std::stod(m[2]);
-  EXPECT_GE(std::stoi(m[3]), 3);
-  EXPECT_GE(std::stoi(m[4]), 1) << "the stalled client was not dropped";
+  const double per_second = frames / seconds;
+  EXPECT_GE(streams, 3);
+  EXPECT_GE(dropped, 1) << "the stalled client was not dropped";
   // The 100 ms timer kept its rhythm while the stalled client waited.
   EXPECT_GT(per_second, 8.0) << view.out;
 }
