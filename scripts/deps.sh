@@ -19,6 +19,8 @@ packages=(
   man-db binutils dpkg-dev
   # network namespaces of the datagram tests (ip link/route); util-linux's unshare, setpriv
   iproute2 util-linux
+  # pictures (cairo; libpng reads them back in tests) and the live view's browser tests
+  libcairo2-dev libpng-dev fonts-dejavu-core pngcheck file chromium chromium-driver
 )
 
 missing=()

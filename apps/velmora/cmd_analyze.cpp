@@ -14,6 +14,7 @@
 #include <system_error>
 
 #include "apps/velmora/command.h"
+#include "apps/velmora/plot.h"
 #include "apps/velmora/session.h"
 #include "apps/velmora/tone_events.h"
 #include "velmora/component/file_analysis.h"
@@ -152,6 +153,10 @@ int RunAnalyze(const Args& args) {
     std::fflush(stdout);
     spectrum->Write(tonvel::spektr);
   }
+  if (args.Has("--plot"))
+    DrawSpectrum(args.Get("--plot"), tonvel::spektr,
+                 {tonvel::gl_noise, tone ? tone->a0 : -1, tone ? tone->f0 : 0, path,
+                  kind != FileKind::HexList});
   dtmf.reset();
   std::fflush(stdout);
   return kExitOk;
@@ -167,6 +172,7 @@ VELMORA_COMMAND(analyze) {
       {SetOption(),
        {"--spectrum", "OUT.csv",
         "write the spectrum series (x,y per line) to OUT.csv (- for stdout)"},
+       {"--plot", "OUT.png|OUT.svg", "draw the spectrum (levels, noise, strongest tone)"},
        JsonOption()},
       "Writes FILE to the tone component's LoadWavMp3Sharc_path with live processing\n"
       "switched off (no sound input is opened) and prints what the component reports:\n"
