@@ -7,6 +7,7 @@
 #include <iterator>
 
 #include "velmora/net/netip.h"
+#include "velmora/net/netutil_time.h"
 #include "velmora/net/ssl_openssl_bio.h"
 #include "velmora/net/ssl_openssl_entries.h"
 #include "velmora/net/tcp_socket.h"
@@ -23,6 +24,9 @@ void SslDeleter::operator()(SSL* p) const {
 }  // namespace detail
 
 namespace {
+
+// The longest BiShutdown waits for the peer's close notification.
+constexpr int32_t kShutdownWait = 5000;  // ms
 
 // OpenSSL asks for the key's password: KeyPassword of the plug-in given as
 // user data, cut to the buffer's size less the terminating zero.
@@ -266,10 +270,15 @@ bool TSSLOpenSSL::Shutdown() {
 bool TSSLOpenSSL::BiShutdown() {
   if (ssl_ && SslShutdown(ssl_.get()) == 0) {
     net::Shutdown(socket_->Socket(), SHUT_WR);
-    // The second call waits for the peer's close notification.
+    // The second call waits for the peer's close notification, but not
+    // forever: a peer that never answers must not hold the close.
+    const uint32_t start = GetTick();
     for (;;) {
       const int r = SslShutdown(ssl_.get());
-      if (r >= 0 || SslGetError(ssl_.get(), r) != SSL_ERROR_WANT_READ || !WaitHandle(true)) break;
+      if (r >= 0 || SslGetError(ssl_.get(), r) != SSL_ERROR_WANT_READ) break;
+      const int64_t spent = TickDelta(start, GetTick());
+      if (spent >= kShutdownWait || !WaitHandle(true, static_cast<int32_t>(kShutdownWait - spent)))
+        break;
     }
   }
   ErrClearError();

@@ -95,9 +95,9 @@ class TSSLOpenSSL : public TCustomSSL {
  private:
   // The common part of Connect and Accept.
   bool Handshake(bool Server);
-  // Waits until the handle can be read (want_read) or written; false when
-  // the wait failed.
-  bool WaitHandle(bool want_read);
+  // Waits until the handle can be read (want_read) or written, at most
+  // `timeout` ms (-1: no limit); false when it could not.
+  bool WaitHandle(bool want_read, int32_t timeout = -1);
 
   detail::SslCtxPtr ctx_;
   detail::SslPtr ssl_;

@@ -109,12 +109,14 @@ BIO* NewSocketBio(int fd) {
 
 }  // namespace detail
 
-bool TSSLOpenSSL::WaitHandle(bool want_read) {
+bool TSSLOpenSSL::WaitHandle(bool want_read, int32_t timeout) {
   pollfd p{socket_->Socket(), static_cast<short>(want_read ? POLLIN : POLLOUT), 0};
   for (;;) {
-    const int r = ::poll(&p, 1, -1);
+    // A signal restarts the wait (with the whole time: only BiShutdown
+    // bounds it, and loosely).
+    const int r = ::poll(&p, 1, timeout);
     if (r > 0) return (p.revents & POLLNVAL) == 0;
-    if (r < 0 && errno != EINTR) return false;
+    if (r == 0 || errno != EINTR) return false;
   }
 }
 
