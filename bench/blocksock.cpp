@@ -25,6 +25,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/round_summary.h"
 #include "benchmark/benchmark.h"
 
 namespace {
@@ -221,46 +222,6 @@ void BlockSocketLines(benchmark::State& state) {
   state.SetItemsProcessed(lines);
 }
 
-// Keeps every run for the summary.
-class Collector : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& r : runs) {
-      std::string name = r.benchmark_name();
-      std::string kind = name.substr(0, name.find("/round"));
-      auto rate = [&](const char* key) {
-        auto it = r.counters.find(key);
-        return it == r.counters.end() ? 0.0 : static_cast<double>(it->second);
-      };
-      results[kind].push_back(
-          rate(kind.find("lines") != std::string::npos ? "items_per_second" : "bytes_per_second"));
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-  std::map<std::string, std::vector<double>> results;
-};
-
-double Median(std::vector<double> v) {
-  if (v.empty()) return 0;
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
-
-void Summary(const Collector& c, const char* ours, const char* floor, const char* unit,
-             double scale) {
-  auto a = c.results.find(ours);
-  auto b = c.results.find(floor);
-  if (a == c.results.end() || b == c.results.end()) return;
-  std::vector<double> ratios;
-  for (size_t i = 0; i < a->second.size() && i < b->second.size(); ++i)
-    if (b->second[i] > 0) ratios.push_back(a->second[i] / b->second[i]);
-  std::sort(ratios.begin(), ratios.end());
-  std::printf(
-      "%-22s median %8.3f %s   %-16s median %8.3f %s   ratio median %.3f (min %.3f, max %.3f)\n",
-      ours, Median(a->second) / scale, unit, floor, Median(b->second) / scale, unit, Median(ratios),
-      ratios.empty() ? 0 : ratios.front(), ratios.empty() ? 0 : ratios.back());
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -284,11 +245,11 @@ int main(int argc, char** argv) {
         ->Unit(benchmark::kMillisecond);
   }
   benchmark::Initialize(&argc, argv);
-  Collector collector;
+  velmora::bench::Collector collector;
   benchmark::RunSpecifiedBenchmarks(&collector);
   std::printf("\nSummary over %d interleaved rounds:\n", kRounds);
-  Summary(collector, "throughput_blocksock", "throughput_floor", "GB/s", 1e9);
-  Summary(collector, "lines_blocksock", "lines_floor", "Mlines/s", 1e6);
+  velmora::bench::Summary(collector, "throughput_blocksock", "throughput_floor", "GB/s", 1e9);
+  velmora::bench::Summary(collector, "lines_blocksock", "lines_floor", "Mlines/s", 1e6);
   benchmark::Shutdown();
   return 0;
 }

@@ -155,22 +155,33 @@ int32_t TSSLOpenSSL::RecvBuffer(void* Buffer, int32_t Len) {
     return -1;
   }
   ErrClearError();
+  // Takes as many whole records as are already in, up to Len: one receive
+  // of the socket then moves about as much as a plain one would.
+  auto* out = static_cast<uint8_t*>(Buffer);
+  int32_t got = 0;
   for (;;) {
-    const int r = SslRead(ssl_.get(), Buffer, Len);
+    const int r = SslRead(ssl_.get(), out + got, Len - got);
     const int err = SslGetError(ssl_.get(), r);
     switch (err) {
       case SSL_ERROR_NONE:
-        return r;
+        got += r;
+        if (got >= Len) return got;
+        continue;
       case SSL_ERROR_ZERO_RETURN:
-        return 0;
+        return got;  // 0: the peer closed TLS (else seen by the next call)
       case SSL_ERROR_WANT_READ:
-        // Nothing more on the socket yet: the socket waits for it.
+        // Nothing more on the socket yet: with no data at all, the socket
+        // waits for it.
+        if (got > 0) return got;
         ssl_want_read_ = true;
         return 0;
       case SSL_ERROR_WANT_WRITE:
         if (WaitHandle(false)) continue;
         [[fallthrough]];
       default:
+        // Bytes already taken are handed out; the error comes back on the
+        // next call.
+        if (got > 0) return got;
         ssl_error_code_ = err;
         ErrClearError();
         return r;
