@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "benchmark/benchmark.h"
@@ -52,6 +53,35 @@ inline void Summary(const Collector& c, const char* ours, const char* floor, con
       "%-22s median %8.3f %s   %-16s median %8.3f %s   ratio median %.3f (min %.3f, max %.3f)\n",
       ours, Median(a->second) / scale, unit, floor, Median(b->second) / scale, unit, Median(ratios),
       ratios.empty() ? 0 : ratios.front(), ratios.empty() ? 0 : ratios.back());
+}
+
+// Registers every kind once per round (so the kinds interleave round by
+// round), runs them, and prints each pairing's summary.
+struct Pairing {
+  const char* ours;
+  const char* floor;
+  const char* unit;
+  double scale;
+};
+using BenchFn = void (*)(benchmark::State&);
+inline int RunInterleaved(int argc, char** argv, int rounds,
+                          const std::vector<std::pair<const char*, BenchFn>>& kinds,
+                          const std::vector<Pairing>& pairings) {
+  for (int round = 1; round <= rounds; ++round) {
+    const std::string r = "/round:" + std::to_string(round);
+    for (const auto& [name, fn] : kinds)
+      benchmark::RegisterBenchmark((name + r).c_str(), fn)
+          ->Iterations(1)
+          ->UseRealTime()
+          ->Unit(benchmark::kMillisecond);
+  }
+  benchmark::Initialize(&argc, argv);
+  Collector collector;
+  benchmark::RunSpecifiedBenchmarks(&collector);
+  std::printf("\nSummary over %d interleaved rounds:\n", rounds);
+  for (const Pairing& p : pairings) Summary(collector, p.ours, p.floor, p.unit, p.scale);
+  benchmark::Shutdown();
+  return 0;
 }
 
 }  // namespace velmora::bench

@@ -25,6 +25,7 @@
 #include <utility>
 #include <vector>
 
+#include "bench/loopback.h"
 #include "bench/round_summary.h"
 #include "benchmark/benchmark.h"
 #include "velmora/net/blocksock.h"
@@ -32,6 +33,8 @@
 
 namespace {
 
+using velmora::bench::PlainConnect;
+using velmora::bench::PlainListener;
 using velmora::net::MakeSSLOpenSSL;
 using velmora::net::TTCPBlockSocket;
 
@@ -70,33 +73,6 @@ SSL_CTX* ServerContext() {
   return ctx;
 }
 
-struct Listener {
-  int fd = -1;
-  int port = 0;
-  Listener() {
-    fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::listen(fd, 64);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    port = ntohs(a.sin_port);
-  }
-  ~Listener() { ::close(fd); }
-};
-
-int Connect(int port) {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  a.sin_port = htons(static_cast<uint16_t>(port));
-  ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  return fd;
-}
-
 // --- Throughput
 
 void FloorThroughput(benchmark::State& state) {
@@ -104,7 +80,7 @@ void FloorThroughput(benchmark::State& state) {
   SSL_CTX* client_ctx = SSL_CTX_new(TLS_client_method());
   std::vector<char> buf(kPiece);
   for (auto _ : state) {
-    Listener l;
+    PlainListener l;
     std::thread sender([&] {
       int fd = ::accept(l.fd, nullptr, nullptr);
       SSL* ssl = SSL_new(server_ctx);
@@ -117,7 +93,7 @@ void FloorThroughput(benchmark::State& state) {
       SSL_free(ssl);
       ::close(fd);
     });
-    int fd = Connect(l.port);
+    int fd = PlainConnect(l.port);
     SSL* ssl = SSL_new(client_ctx);
     SSL_set_fd(ssl, fd);
     int64_t total = 0;
@@ -191,14 +167,14 @@ class HandshakeServer {
   }
   ~HandshakeServer() {
     stop_.store(true);
-    ::close(Connect(listener_.port));
+    ::close(PlainConnect(listener_.port));
     thread_.join();
     SSL_CTX_free(ctx_);
   }
   int port() const { return listener_.port; }
 
  private:
-  Listener listener_;
+  PlainListener listener_{64};
   SSL_CTX* ctx_;
   std::atomic<bool> stop_{false};
   std::thread thread_;
@@ -210,7 +186,7 @@ void FloorHandshakes(benchmark::State& state) {
   int done = 0;
   for (auto _ : state) {
     for (int i = 0; i < kHandshakes; ++i) {
-      int fd = Connect(server.port());
+      int fd = PlainConnect(server.port());
       SSL* ssl = SSL_new(ctx);
       SSL_set_fd(ssl, fd);
       if (SSL_connect(ssl) == 1) ++done;
@@ -248,25 +224,11 @@ int main(int argc, char** argv) {
   // raise SIGPIPE when the other side has closed first.
   std::signal(SIGPIPE, SIG_IGN);
   Keys();
-  for (int round = 1; round <= kRounds; ++round) {
-    const std::string r = "/round:" + std::to_string(round);
-    using Fn = void (*)(benchmark::State&);
-    const std::pair<const char*, Fn> kinds[] = {{"throughput_floor", FloorThroughput},
-                                                {"throughput_socket", SocketThroughput},
-                                                {"handshakes_floor", FloorHandshakes},
-                                                {"handshakes_socket", SocketHandshakes}};
-    for (const auto& [name, fn] : kinds)
-      benchmark::RegisterBenchmark((name + r).c_str(), fn)
-          ->Iterations(1)
-          ->UseRealTime()
-          ->Unit(benchmark::kMillisecond);
-  }
-  benchmark::Initialize(&argc, argv);
-  velmora::bench::Collector collector;
-  benchmark::RunSpecifiedBenchmarks(&collector);
-  std::printf("\nSummary over %d interleaved rounds:\n", kRounds);
-  velmora::bench::Summary(collector, "throughput_socket", "throughput_floor", "GB/s", 1e9);
-  velmora::bench::Summary(collector, "handshakes_socket", "handshakes_floor", "/s", 1);
-  benchmark::Shutdown();
-  return 0;
+  return velmora::bench::RunInterleaved(argc, argv, kRounds,
+                                        {{"throughput_floor", FloorThroughput},
+                                         {"throughput_socket", SocketThroughput},
+                                         {"handshakes_floor", FloorHandshakes},
+                                         {"handshakes_socket", SocketHandshakes}},
+                                        {{"throughput_socket", "throughput_floor", "GB/s", 1e9},
+                                         {"handshakes_socket", "handshakes_floor", "/s", 1}});
 }

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "gtest/gtest.h"
+#include "tests/net/tls_pki_fixture.h"
 #include "tests/peers/openssl_server.h"
 #include "tests/peers/tls_peers.h"
 #include "velmora/net/blocksock.h"
@@ -67,21 +68,7 @@ void AnswerHttp(TTCPBlockSocket& conn) {
   conn.SSLDoShutdown();
 }
 
-class TlsServerConcurrency : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    dir_ = new TempDir();
-    pki_ = new TestPki(*dir_);
-  }
-  static void TearDownTestSuite() {
-    delete pki_;
-    delete dir_;
-  }
-  static TempDir* dir_;
-  static TestPki* pki_;
-};
-TempDir* TlsServerConcurrency::dir_ = nullptr;
-TestPki* TlsServerConcurrency::pki_ = nullptr;
+class TlsServerConcurrency : public TlsPkiTest {};
 
 TEST_F(TlsServerConcurrency, SelfSignedCertificateServesCurlAndHasTheFixedFields) {
   OurTlsServer server([](TTCPBlockSocket&) {}, AnswerHttp);

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "gtest/gtest.h"
+#include "tests/net/tls_pki_fixture.h"
 #include "tests/peers/openssl_server.h"
 #include "tests/peers/tls_peers.h"
 #include "velmora/net/blocksock.h"
@@ -21,16 +22,8 @@ using testing::OpensslServer;
 using testing::TempDir;
 using testing::TestPki;
 
-class TlsClient : public ::testing::Test {
+class TlsClient : public TlsPkiTest {
  protected:
-  static void SetUpTestSuite() {
-    dir_ = new TempDir();
-    pki_ = new TestPki(*dir_);
-  }
-  static void TearDownTestSuite() {
-    delete pki_;
-    delete dir_;
-  }
   // s_server with the test server certificate, reversing each line it gets.
   static std::unique_ptr<OpensslServer> Server(std::vector<std::string> extra = {}) {
     std::vector<std::string> options{"-cert", pki_->File("server.pem"), "-key",
@@ -45,12 +38,7 @@ class TlsClient : public ::testing::Test {
     EXPECT_EQ(sock->LastError(), 0);
     return sock;
   }
-
-  static TempDir* dir_;
-  static TestPki* pki_;
 };
-TempDir* TlsClient::dir_ = nullptr;
-TestPki* TlsClient::pki_ = nullptr;
 
 // The hexadecimal text after "=" in openssl's "... Fingerprint=AB:CD:..." as bytes.
 std::string FingerprintBytes(const std::string& line) {

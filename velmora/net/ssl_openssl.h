@@ -93,6 +93,9 @@ class TSSLOpenSSL : public TCustomSSL {
   bool LoadPFX(const std::string& pfxdata);
 
  private:
+  // Clears the error pair before a send or receive; false (code 1) without
+  // a connection object.
+  bool BeginIo();
   // The common part of Connect and Accept.
   bool Handshake(bool Server);
   // Waits until the handle can be read (want_read) or written, at most

@@ -120,15 +120,21 @@ bool TSSLOpenSSL::WaitHandle(bool want_read, int32_t timeout) {
   }
 }
 
-int32_t TSSLOpenSSL::SendBuffer(const void* Buffer, int32_t Len) {
+bool TSSLOpenSSL::BeginIo() {
   ssl_error_code_ = 0;
   ssl_error_text_.clear();
   ssl_want_read_ = false;
   if (!ssl_) {
     ssl_error_code_ = SSL_ERROR_SSL;
-    return -1;
+    return false;
   }
+  // SSL_get_error reads the thread's queue: it must hold nothing older.
   ErrClearError();
+  return true;
+}
+
+int32_t TSSLOpenSSL::SendBuffer(const void* Buffer, int32_t Len) {
+  if (!BeginIo()) return -1;
   int r;
   int err;
   for (;;) {
@@ -147,14 +153,7 @@ int32_t TSSLOpenSSL::SendBuffer(const void* Buffer, int32_t Len) {
 }
 
 int32_t TSSLOpenSSL::RecvBuffer(void* Buffer, int32_t Len) {
-  ssl_error_code_ = 0;
-  ssl_error_text_.clear();
-  ssl_want_read_ = false;
-  if (!ssl_) {
-    ssl_error_code_ = SSL_ERROR_SSL;
-    return -1;
-  }
-  ErrClearError();
+  if (!BeginIo()) return -1;
   // Takes as many whole records as are already in, up to Len: one receive
   // of the socket then moves about as much as a plain one would.
   auto* out = static_cast<uint8_t*>(Buffer);
