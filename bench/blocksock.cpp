@@ -25,11 +25,14 @@
 #include <thread>
 #include <vector>
 
-#include "bench/interleaved_rounds.h"
+#include "bench/loopback.h"
+#include "bench/round_summary.h"
 #include "benchmark/benchmark.h"
 
 namespace {
 
+using velmora::bench::PlainConnect;
+using velmora::bench::PlainListener;
 using velmora::net::TTCPBlockSocket;
 
 constexpr int64_t kTotalBytes = int64_t{1} << 30;  // 1 GiB
@@ -37,34 +40,6 @@ constexpr int kPiece = 65536;
 constexpr int64_t kLines = 1000000;
 constexpr int kLineLength = 100;  // bytes, CR LF included
 constexpr int kRounds = 9;
-
-// A loopback listener for the plain C side.
-struct PlainListener {
-  int fd = -1;
-  int port = 0;
-  PlainListener() {
-    fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::listen(fd, 4);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    port = ntohs(a.sin_port);
-  }
-  ~PlainListener() { ::close(fd); }
-};
-
-int PlainConnect(int port) {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  a.sin_port = htons(static_cast<uint16_t>(port));
-  ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  return fd;
-}
 
 void PlainSendAll(int fd, const char* p, size_t n) {
   while (n > 0) {
@@ -222,38 +197,14 @@ void BlockSocketLines(benchmark::State& state) {
   state.SetItemsProcessed(lines);
 }
 
-std::string RateCounter(const std::string& kind) {
-  return kind.find("lines") != std::string::npos ? "items_per_second" : "bytes_per_second";
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  for (int round = 1; round <= kRounds; ++round) {
-    std::string r = "/round:" + std::to_string(round);
-    benchmark::RegisterBenchmark(("throughput_floor" + r).c_str(), FloorThroughput)
-        ->Iterations(1)
-        ->UseRealTime()
-        ->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark(("throughput_blocksock" + r).c_str(), BlockSocketThroughput)
-        ->Iterations(1)
-        ->UseRealTime()
-        ->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark(("lines_floor" + r).c_str(), FloorLines)
-        ->Iterations(1)
-        ->UseRealTime()
-        ->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark(("lines_blocksock" + r).c_str(), BlockSocketLines)
-        ->Iterations(1)
-        ->UseRealTime()
-        ->Unit(benchmark::kMillisecond);
-  }
-  benchmark::Initialize(&argc, argv);
-  velmora::bench::RoundCollector collector(RateCounter);
-  benchmark::RunSpecifiedBenchmarks(&collector);
-  std::printf("\nSummary over %d interleaved rounds:\n", kRounds);
-  velmora::bench::Summary(collector, "throughput_blocksock", "throughput_floor", "GB/s", 1e9);
-  velmora::bench::Summary(collector, "lines_blocksock", "lines_floor", "Mlines/s", 1e6);
-  benchmark::Shutdown();
-  return 0;
+  return velmora::bench::RunInterleaved(argc, argv, kRounds,
+                                        {{"throughput_floor", FloorThroughput},
+                                         {"throughput_blocksock", BlockSocketThroughput},
+                                         {"lines_floor", FloorLines},
+                                         {"lines_blocksock", BlockSocketLines}},
+                                        {{"throughput_blocksock", "throughput_floor", "GB/s", 1e9},
+                                         {"lines_blocksock", "lines_floor", "Mlines/s", 1e6}});
 }

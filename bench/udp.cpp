@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "bench/interleaved_rounds.h"
+#include "bench/round_summary.h"
 #include "benchmark/benchmark.h"
 #include "velmora/net/blocksock.h"
 
@@ -82,10 +82,6 @@ void BlockSocket(benchmark::State& state) {
   state.SetItemsProcessed(count);
 }
 
-std::string ItemRate(const std::string&) {
-  return "items_per_second";
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -106,7 +102,7 @@ int main(int argc, char** argv) {
     }
   }
   benchmark::Initialize(&argc, argv);
-  velmora::bench::RoundCollector collector(ItemRate);
+  velmora::bench::Collector collector;
   benchmark::RunSpecifiedBenchmarks(&collector);
   std::printf("\nSummary over %d interleaved rounds:\n", kRounds);
   velmora::bench::Summary(collector, "udp_blocksock_64", "udp_floor_64", "kdgram/s", 1e3);

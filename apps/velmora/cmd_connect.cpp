@@ -18,6 +18,7 @@
 #include <string>
 
 #include "apps/velmora/command.h"
+#include "apps/velmora/connect_tls.h"
 #include "apps/velmora/connect_udp.h"
 #include "velmora/net/blocksock.h"
 #include "velmora/net/sockapi_errors.h"
@@ -85,7 +86,7 @@ int RunConnect(const Args& args) {
   CheckPort("PORT", port);
   int proxies = args.Has("--socks5") + args.Has("--socks4") + args.Has("--tunnel");
   if (proxies > 1) throw UsageError("give at most one of --socks5, --socks4 and --tunnel");
-  if ((args.Has("--user") || args.Has("--pass")) && proxies == 0)
+  if ((args.Has("--user") || (args.Has("--pass") && !args.Has("--key"))) && proxies == 0)
     throw UsageError("--user and --pass need --socks5, --socks4 or --tunnel");
   int64_t timeout = args.GetInt("--timeout", -1);
   if (timeout < -1 || timeout > INT32_MAX) throw UsageError("--timeout must be -1 or more");
@@ -138,8 +139,16 @@ int RunConnect(const Args& args) {
     }
   }
 
+  ConfigureTls(sock, args, host);
+
   sock.Connect(host, port);
   if (sock.LastError() != 0) Fail(sock);
+  const bool tls = args.Has("--tls");
+  if (tls) {
+    sock.SSLDoConnect();
+    if (sock.LastError() != 0) Fail(sock);
+    if (trace) TraceTls(sock);
+  }
 
   using Clock = std::chrono::steady_clock;
   bool input_open = true;
@@ -147,7 +156,7 @@ int RunConnect(const Args& args) {
   char buffer[65536];
   for (;;) {
     // Bytes the connection set-up already read (after a proxy's reply).
-    if (!sock.InputBacklog().empty()) {
+    if (!sock.InputBacklog().empty() || (tls && sock.SSL()->WaitingData() > 0)) {
       WriteOut(sock.RecvPacket(0));
       quiet_since = Clock::now();
       continue;
@@ -166,6 +175,10 @@ int RunConnect(const Args& args) {
     if (fds[0].revents) {
       std::string packet = sock.RecvPacket(0);
       if (sock.LastError() == net::WSAECONNRESET) return kExitOk;  // the peer closed
+      // Over TLS: records without data (session tickets), or the peer's
+      // close notification.
+      if (tls && sock.LastError() == net::WSAETIMEDOUT) continue;
+      if (tls && sock.LastError() == 0 && packet.empty()) return kExitOk;
       if (sock.LastError() != 0) Fail(sock);
       WriteOut(packet);
       quiet_since = Clock::now();
@@ -187,16 +200,17 @@ int RunConnect(const Args& args) {
 }  // namespace
 
 VELMORA_COMMAND(connect) {
-  return Command{
+  Command command{
       "connect",
       "connect to a TCP port (directly, through SOCKS or an HTTP tunnel) like netcat",
       "velmora connect HOST PORT [--socks5 H:P | --socks4 H:P | --tunnel H:P] [--user U] "
-      "[--pass P] [--timeout MS] [--trace] [--set Name=value ...]",
+      "[--pass P] [--timeout MS] [--tls [--sni NAME] [--cafile FILE] [--verify] [--cert FILE "
+      "--key FILE]] [--trace] [--set Name=value ...]",
       {{"--socks5", "H:P", "connect through the SOCKS 5 proxy H:P"},
        {"--socks4", "H:P", "connect through the SOCKS 4 proxy H:P (4a for a host name)"},
        {"--tunnel", "H:P", "connect through an HTTP CONNECT tunnel of the proxy H:P"},
        {"--user", "U", "user name for the proxy (SOCKS user id)"},
-       {"--pass", "P", "password for the proxy"},
+       {"--pass", "P", "password for the proxy (or, with --key, of the key)"},
        {"--timeout", "MS",
         "bound of the proxy handshake (default 10000), and after the input ended, stop after MS "
         "ms of silence"},
@@ -217,6 +231,8 @@ VELMORA_COMMAND(connect) {
       "that is neither a number from 1 to 65535 nor a known service name is bad\n"
       "usage (exit 2).",
       RunConnect};
+  for (OptionSpec& option : TlsOptions()) command.options.push_back(std::move(option));
+  return command;
 }
 
 }  // namespace velmora::app
