@@ -15,6 +15,7 @@ packages=(
   sox multimon-ng libfftw3-dev zlib1g-dev tinyproxy dante-server openssh-server
   openssh-client curl python3 procps locales passwd
   openssl nginx
+  gunicorn python3-httpbin libcurl4-openssl-dev
 )
 
 missing=()
