@@ -122,6 +122,17 @@ TEST(HttpScriptedConcurrency, FramingOfTheBody) {
     EXPECT_EQ(x.http.Headers()[x.http.Headers().Count() - 1], "");
     EXPECT_EQ(Doc(x.http), "hi");
   }
+  {  // the blank line's CR and LF in two packets: the LF is not body
+    CannedReply split{"HTTP/1.0 200 OK\r\nContent-Length: 3\r\n\r"};
+    split.then = [](int fd, const std::atomic<bool>&) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      SendAll(fd, "\nabc");
+    };
+    CannedHttpServer server({split});
+    THTTPSend http;
+    EXPECT_TRUE(http.HTTPMethod("GET", server.Url("/")));
+    EXPECT_EQ(Doc(http), "abc");
+  }
   {  // no status line: the first line and the rest are the body
     Exchange x("just text\r\nand more");
     EXPECT_TRUE(x.ok);

@@ -1,11 +1,13 @@
 #include "velmora/host/streams.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -211,6 +213,24 @@ void TMemoryStream::SetSize(int64_t size) {
   if (size < 0) throw EStreamError("Invalid stream size " + std::to_string(size));
   data_.resize(static_cast<size_t>(size), '\0');
   if (position_ > size) position_ = size;
+}
+
+bool TMemoryStream::Reserve(int64_t capacity) {
+  if (capacity <= static_cast<int64_t>(data_.capacity())) return true;
+  try {
+    data_.reserve(static_cast<size_t>(capacity));
+  } catch (const std::exception&) {
+    return false;
+  }
+  constexpr uintptr_t kHuge = uintptr_t{2} << 20;
+  if (data_.capacity() >= 4 * kHuge) {
+    const auto begin = reinterpret_cast<uintptr_t>(data_.data());
+    const uintptr_t first = (begin + kHuge - 1) & ~(kHuge - 1);
+    const uintptr_t last = (begin + data_.capacity()) & ~(kHuge - 1);
+    if (last > first)
+      ::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);  // a hint only
+  }
+  return true;
 }
 
 void TMemoryStream::Clear() {

@@ -70,6 +70,8 @@ class THTTPSend : public TNetClient {
   const std::vector<host::PropInfo>& PublishedProperties() const override;
 
   // Range := none, Document and Headers emptied, MimeType := "text/html".
+  // Document keeps its memory for the next response; destroying the object
+  // frees it.
   void Clear();
   // One complete request and response.  True when the response was received
   // completely; ResultCode is then the server's status, whatever it is.

@@ -3,8 +3,16 @@
 #include "velmora/net/httpclient_socket.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace velmora::net {
+
+namespace {
+
+// The most room taken ahead for an announced length.
+constexpr int64_t kReserveLimit = int64_t{1} << 30;  // bytes
+
+}  // namespace
 
 void THTTPSocket::Fail(int32_t code, const std::string& text) {
   last_error_ = code;
@@ -55,6 +63,10 @@ std::string THTTPSocket::RecvLineWithin(int32_t timeout, int64_t& budget, const 
 int64_t THTTPSocket::RecvIntoStream(host::TMemoryStream& doc, int64_t size, int32_t timeout) {
   ResetLastError();
   const int64_t start = doc.Position();
+  // Room for the announced size up to a limit, taken as address space only:
+  // pages are used as bytes arrive, so a length the server does not deliver
+  // costs nothing, and the content is not moved while it grows.
+  doc.Reserve(start + std::min(size, kReserveLimit));
   int64_t got = 0;
   while (got < size && last_error_ == 0) {
     const int32_t piece = static_cast<int32_t>(std::min<int64_t>(size - got, c64k));
@@ -63,10 +75,17 @@ int64_t THTTPSocket::RecvIntoStream(host::TMemoryStream& doc, int64_t size, int3
     if (doc.Size() < start + got + piece) doc.SetSize(start + got + piece);
     char* dst = static_cast<char*>(doc.Memory()) + start + got;
     int32_t n = 0;
-    if (BacklogSize() > 0 || saw_lone_cr_ || saw_lone_lf_) {
-      // Bytes read ahead with the header (or a line end to complete) come
-      // through the buffered reader.
-      n = RecvBufferEx(dst, piece, timeout);
+    if (BacklogSize() > 0) {
+      // Bytes read ahead with the header come first, without a receive.
+      ApplyLineEndCarry(backlog_, backlog_pos_);
+      n = static_cast<int32_t>(std::min<size_t>(BacklogSize(), static_cast<size_t>(piece)));
+      std::memcpy(dst, backlog_.data() + backlog_pos_, static_cast<size_t>(n));
+      backlog_pos_ += static_cast<size_t>(n);
+      if (backlog_pos_ == backlog_.size()) ClearBacklog();
+    } else if (saw_lone_cr_ || saw_lone_lf_) {
+      // A line end split between packets: the buffered reader completes it
+      // (dropping its second byte) and keeps the rest as the backlog.
+      n = RecvBufferEx(dst, 1, timeout);
     } else if (WaitingData() > 0 || CanRead(timeout)) {
       n = RecvBuffer(dst, piece);
     } else {
