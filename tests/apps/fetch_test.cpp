@@ -102,5 +102,29 @@ TEST(FetchCommandConcurrency, BodiesSummariesAndTimeLimitAgainstHttpbin) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
 }
 
+TEST(FetchCommandConcurrency, HttpsIsVerifiedByDefault) {
+  TempDir dir;
+  TestPki pki(dir);
+  std::filesystem::create_directories(dir.path() / "www");
+  WriteFile(dir.file("www/s.txt"), "secure");
+  const int port = FreeLoopbackPort();
+  NginxServer nginx(dir,
+                    "server { listen 127.0.0.1:" + std::to_string(port) + " ssl; root " +
+                        dir.file("www") + "; ssl_certificate " + pki.File("server.pem") +
+                        "; ssl_certificate_key " + pki.File("server.key") + "; }",
+                    port);
+  const std::string url = "https://localhost:" + std::to_string(port) + "/s.txt";
+  RunResult r = RunVelmora({"fetch", url, "--cacert", pki.CaFile()});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.out, "secure");
+  // The system's CA bundle does not know the test CA.
+  r = RunVelmora({"fetch", url});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_TRUE(Has(r.err, "velmora fetch: 10091 ")) << r.err;
+  r = RunVelmora({"fetch", "-k", url});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.out, "secure");
+}
+
 }  // namespace
 }  // namespace velmora::testing

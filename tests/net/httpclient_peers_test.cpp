@@ -11,6 +11,7 @@
 #include "tests/peers/peers.h"
 #include "tests/peers/tls_peers.h"
 #include "velmora/net/httpclient.h"
+#include "velmora/net/ssl_openssl.h"
 
 namespace velmora::net {
 namespace {
@@ -273,6 +274,87 @@ TEST(HttpTinyproxyConcurrency, PlainUrlsThroughTheProxyAndTunnels) {
   http.Clear();
   http.HTTPMethod("GET", "https://127.0.0.1:" + std::to_string(tunnel_target.port()) + "/");
   EXPECT_EQ(http.Sock().TunnelState(), TTunnelState::Open);
+}
+
+// nginx with the test CA's server certificate, https on `tls_port` and http
+// on `port`.
+struct TlsNginx {
+  TlsNginx() : pki(dir), port(FreeLoopbackPort()), tls_port(FreeLoopbackPort()) {
+    std::filesystem::create_directories(dir.path() / "www");
+    WriteFile(dir.file("www/s.txt"), "secure");
+    const std::string root = "root " + dir.file("www") + ";";
+    server = std::make_unique<NginxServer>(
+        dir,
+        "server { listen 127.0.0.1:" + std::to_string(port) + "; " + root + " }\n" +
+            "server { listen 127.0.0.1:" + std::to_string(tls_port) + " ssl; " + root +
+            " ssl_certificate " + pki.File("server.pem") + "; ssl_certificate_key " +
+            pki.File("server.key") + "; ssl_protocols TLSv1.2 TLSv1.3; }",
+        port);
+  }
+  std::string Url(const std::string& path) const {
+    return "https://localhost:" + std::to_string(tls_port) + path;
+  }
+  TempDir dir;
+  velmora::testing::TestPki pki;
+  int port;
+  int tls_port;
+  std::unique_ptr<NginxServer> server;
+};
+
+// The TLS unit started for one test (this suite runs without the package's
+// start-up).
+struct TlsUnit {
+  TlsUnit() { unit_ssl_openssl::Initialize(); }
+  ~TlsUnit() { unit_ssl_openssl::Finalize(); }
+};
+
+void TrustTestCa(THTTPSend& http, const TlsNginx& nginx) {
+  http.Sock().SSLPlugin()->set_VerifyCert(true);
+  http.Sock().SSLPlugin()->set_CertCAFile(nginx.pki.CaFile());
+}
+
+TEST(HttpTlsConcurrency, VerifiedHttpsKeptAliveAndRefusedByAnotherCa) {
+  TlsUnit tls;
+  TlsNginx nginx;
+  THTTPSend http;
+  TrustTestCa(http, nginx);
+  http.set_Protocol("1.1");
+  int connects = 0;
+  http.Sock().OnStatus = [&connects](host::TObject*, THookSocketReason reason, const std::string&) {
+    connects += reason == HR_Connect;
+  };
+  for (int i = 0; i < 3; ++i) {
+    http.Clear();
+    ASSERT_TRUE(http.HTTPMethod("GET", nginx.Url("/s.txt"))) << http.Sock().LastErrorText();
+    EXPECT_EQ(http.ResultCode(), 200);
+    EXPECT_EQ(Doc(http), "secure");
+  }
+  EXPECT_EQ(connects, 1);
+  EXPECT_EQ(http.Sock().SSLPlugin()->GetSSLVersion(), "TLSv1.3");
+  // The host name was offered for one handshake only.
+  EXPECT_EQ(http.Sock().SSLPlugin()->SNIHost(), "");
+
+  THTTPSend stranger;
+  stranger.Sock().SSLPlugin()->set_VerifyCert(true);
+  stranger.Sock().SSLPlugin()->set_CertCAFile(nginx.pki.File("other.pem"));
+  EXPECT_FALSE(stranger.HTTPMethod("GET", nginx.Url("/s.txt")));
+  EXPECT_EQ(stranger.Sock().LastError(), 10091);
+  EXPECT_EQ(stranger.ResultCode(), 500);
+}
+
+TEST(HttpTlsConcurrency, HttpsThroughATinyproxyTunnel) {
+  TlsUnit tls;
+  TlsNginx nginx;
+  TempDir dir;
+  TinyProxy proxy(dir, "", "", {nginx.tls_port});
+  THTTPSend http;
+  TrustTestCa(http, nginx);
+  http.set_ProxyHost("127.0.0.1");
+  http.set_ProxyPort(std::to_string(proxy.port()));
+  ASSERT_TRUE(http.HTTPMethod("GET", nginx.Url("/s.txt")))
+      << http.Sock().LastErrorText() << proxy.Log();
+  EXPECT_EQ(http.Sock().TunnelState(), TTunnelState::Open);
+  EXPECT_EQ(Doc(http), "secure");
 }
 
 }  // namespace

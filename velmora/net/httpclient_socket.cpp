@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "velmora/net/netutil_time.h"
+
 namespace velmora::net {
 
 namespace {
@@ -87,7 +89,17 @@ int64_t THTTPSocket::RecvIntoStream(host::TMemoryStream& doc, int64_t size, int3
       // (dropping its second byte) and keeps the rest as the backlog.
       n = RecvBufferEx(dst, 1, timeout);
     } else if (WaitingData() > 0 || CanRead(timeout)) {
-      n = RecvBuffer(dst, piece);
+      // A TLS receive that meets only protocol records waits for more
+      // within the same time-out.
+      recv_limit_ = timeout;
+      recv_start_ = GetTick();
+      try {
+        n = RecvBuffer(dst, piece);
+      } catch (...) {
+        recv_limit_ = -1;
+        throw;
+      }
+      recv_limit_ = -1;
     } else {
       if (last_error_ == 0) last_error_ = WSAETIMEDOUT;
       ExceptCheck();
