@@ -41,7 +41,7 @@ using velmora::testing::TestPki;
 
 constexpr int64_t kDownloadBytes = int64_t{1} << 30;  // 1 GiB
 constexpr int kRequests = 2000;
-constexpr int kRounds = 7;
+constexpr int kRounds = 5;
 
 struct Peer {
   TempDir dir;

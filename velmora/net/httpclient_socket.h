@@ -15,7 +15,7 @@ namespace velmora::net {
 
 class THTTPSocket final : public TTCPBlockSocket {
  public:
-  THTTPSocket() = default;
+  THTTPSocket() { yield_per_packet_ = false; }
   std::string ClassName() const override { return "TTCPBlockSocket"; }
 
   // Sets LastError to `code` with `text` as LastErrorText (reported and
