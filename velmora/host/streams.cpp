@@ -1,13 +1,11 @@
 #include "velmora/host/streams.h"
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -221,14 +219,6 @@ bool TMemoryStream::Reserve(int64_t capacity) {
     data_.reserve(static_cast<size_t>(capacity));
   } catch (const std::exception&) {
     return false;
-  }
-  constexpr uintptr_t kHuge = uintptr_t{2} << 20;
-  if (data_.capacity() >= 4 * kHuge) {
-    const auto begin = reinterpret_cast<uintptr_t>(data_.data());
-    const uintptr_t first = (begin + kHuge - 1) & ~(kHuge - 1);
-    const uintptr_t last = (begin + data_.capacity()) & ~(kHuge - 1);
-    if (last > first)
-      ::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);  // a hint only
   }
   return true;
 }
