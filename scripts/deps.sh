@@ -21,6 +21,8 @@ packages=(
   iproute2 util-linux
   # pictures (cairo; libpng reads them back in tests) and the live view's browser tests
   libcairo2-dev libpng-dev fonts-dejavu-core pngcheck file chromium chromium-driver
+  # the HTTP client's peers: httpbin under gunicorn, libcurl for the benchmark
+  gunicorn python3-httpbin libcurl4-openssl-dev
 )
 
 missing=()

@@ -213,6 +213,16 @@ void TMemoryStream::SetSize(int64_t size) {
   if (position_ > size) position_ = size;
 }
 
+bool TMemoryStream::Reserve(int64_t capacity) {
+  if (capacity <= static_cast<int64_t>(data_.capacity())) return true;
+  try {
+    data_.reserve(static_cast<size_t>(capacity));
+  } catch (const std::exception&) {
+    return false;
+  }
+  return true;
+}
+
 void TMemoryStream::Clear() {
   data_.clear();
   data_.shrink_to_fit();

@@ -115,6 +115,11 @@ class TMemoryStream : public TStream {
 
   // Empties the stream (size and position 0).
   void Clear();
+  // Makes room for `capacity` bytes without changing the size, so that
+  // writes up to it do not move the content (the system provides the pages
+  // as they are written).  False when the memory is not available; the
+  // stream is unchanged then.
+  bool Reserve(int64_t capacity);
   // Replaces the content with the whole of `source`, read from its start;
   // the position becomes 0.
   void LoadFromStream(TStream& source);

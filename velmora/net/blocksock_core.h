@@ -322,6 +322,10 @@ class TBlockSocket : public host::TObject {
   // Set by a descendant's destructor once it has closed the socket itself,
   // so that the base destructor does not close (and report) a second time.
   bool closed_by_descendant_ = false;
+  // RecvPacket yields the processor before each receive.  A client that
+  // answers one request at a time turns it off: on a busy machine every
+  // yield hands the processor to others for a whole time slice.
+  bool yield_per_packet_ = true;
 };
 
 }  // namespace velmora::net

@@ -114,8 +114,8 @@ std::string TBlockSocket::RecvPacket(int32_t Timeout) {
     result = TakeBacklog();
   } else {
     // Yield once per packet so that a long download does not monopolise the
-    // processor.
-    Sleep(0);
+    // processor (unless the socket's owner turned it off).
+    if (yield_per_packet_) Sleep(0);
     int32_t n = WaitingData();
     if (n <= 0) {
       if (CanRead(Timeout)) {
