@@ -80,7 +80,7 @@ class TDTMF : public host::TComponent {
   ~TDTMF() override;
 
   std::string ClassName() const override { return "TDTMF"; }
-  // The 21 published properties in declaration order.
+  // The 22 published properties in declaration order.
   const std::vector<host::PropInfo>& PublishedProperties() const override;
 
   // ---- published properties (getter Name(), setter set_Name(v))
@@ -108,6 +108,10 @@ class TDTMF : public host::TComponent {
   void set_TriggerOff_Record_Sound(bool v) { FTriggerOff_Record_Sound = v; }
   bool TriggerOff_Record_Sound_Recognize() const { return FTriggerOff_Record_Sound_Recognize; }
   void set_TriggerOff_Record_Sound_Recognize(bool v) { FTriggerOff_Record_Sound_Recognize = v; }
+  // The recognition service's URL (https or http); the default is the
+  // public service with the Russian-language path and query.
+  const std::string& TriggerOff_Recognize_URL() const { return FTriggerOff_Recognize_URL; }
+  void set_TriggerOff_Recognize_URL(const std::string& v) { FTriggerOff_Recognize_URL = v; }
   const std::string& LoadWavMp3Sharc_path() const { return FLoadWavMp3Sharc_path; }
   void set_LoadWavMp3Sharc_path(const std::string& v) { loadwavmp3(v); }
   // The processing switch that each capture buffer consults; writing it
@@ -189,6 +193,7 @@ class TDTMF : public host::TComponent {
   int32_t FTriggerOff_Time_ms = 0;
   bool FTriggerOff_Record_Sound = false;
   bool FTriggerOff_Record_Sound_Recognize = false;
+  std::string FTriggerOff_Recognize_URL;
   std::string FLoadWavMp3Sharc_path;
   bool FStartRealTime = false;
   int32_t FGenRandom_NoiseSoundCard_BufSize = 0;
