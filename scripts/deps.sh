@@ -17,6 +17,7 @@ packages=(
   openssl nginx
   # speech for the recognition tests: synthesis and a recogniser
   espeak-ng pocketsphinx pocketsphinx-en-us
+  gunicorn python3-httpbin libcurl4-openssl-dev
 )
 
 missing=()
