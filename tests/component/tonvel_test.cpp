@@ -50,6 +50,7 @@ TEST_F(TonvelTest, PropertiesAfterCreateAndTheirStreamDefaults) {
       {"TriggerOff_Recognize_URL",
        "https://www.google.com/speech-api/v1/recognize?xjerr=1&client=chromium&lang=ru-RU",
        "https://www.google.com/speech-api/v1/recognize?xjerr=1&client=chromium&lang=ru-RU"},
+      {"TriggerOff_Recognize_CAFile", "", ""},
       {"LoadWavMp3Sharc_path", "", nullptr},
       {"StartRealTime", "True", nullptr},
       {"GenRandom_NoiseSoundCard_BufSize", "50000", "50000"},

@@ -1,20 +1,18 @@
-#!/ usr / bin / python3
-""
-    "A speech-recognition service of the tests' own, on a loopback port.
+#!/usr/bin/python3
+"""A speech-recognition service of the tests' own, on a loopback port.
 
-    It takes what the tone component
-    posts(a multipart body whose one part, "userfile", holds FLAC audio),
-    checks the request's shape, decodes the FLAC with Debian
-    's flac and answers in the service' s reply format :
+It takes what the tone component posts (a multipart body whose one part,
+"userfile", holds FLAC audio), checks the request's shape, decodes the FLAC
+with Debian's flac and answers in the service's reply format:
 
-    {"status" : 0, "id" : "...", "hypotheses" : [ {"utterance" : "...", "confidence" : 0.87} ]}
+  {"status":0,"id":"...","hypotheses":[{"utterance":"...","confidence":0.87}]}
 
-    Modes : canned the replies of-- replies,
-            one per request in order(the last one repeats);
-a reply "<close>" closes the connection without an answer,
-    "<empty>" answers 200 with an empty body sphinx the FLAC is resampled to 16 kHz 16 -
-        bit with sox and recognised by pocketsphinx_continuous;
-its hypothesis is the utterance (status
+Modes:
+  canned   the replies of --replies, one per request in order (the last one
+           repeats); a reply "<close>" closes the connection without an
+           answer, "<empty>" answers 200 with an empty body
+  sphinx   the FLAC is resampled to 16 kHz 16-bit with sox and recognised by
+           pocketsphinx_continuous; its hypothesis is the utterance (status
            5 when it heard nothing)
 
 Every request N leaves in --dir: request-N.head (request line and headers),

@@ -14,8 +14,26 @@
 #include <string_view>
 
 #include "velmora/host/format.h"
+#include "velmora/host/streams.h"
+
+namespace velmora::net {
+class TTCPBlockSocket;
+}
 
 namespace velmora::tonvel {
+
+class TDTMF;
+
+// Posts all of `Data` (from its start) as the file part PartName, named
+// FileName, of a multipart body to URL with THTTPSend, and returns in Reply
+// the response body converted from UTF-8 to the component's code page
+// (empty when nothing was received).  Failures are not raised: they leave
+// Reply with whatever arrived.  An https server must show a certificate for
+// the URL's host signed by an authority of CAFile (empty: the system's
+// trusted authorities).
+void post_multipart(const std::string& URL, const std::string& PartName,
+                    const std::string& FileName, std::string& Reply, host::TStream& Data,
+                    const std::string& CAFile = {});
 
 namespace recognition {
 
@@ -35,6 +53,9 @@ constexpr std::string_view kBoundarySuffix = "_Velmora_boundary";
 // The verdicts, Windows-1251: "Распознано..." and "Не распознано...".
 constexpr std::string_view kRecognised = "\xD0\xE0\xF1\xEF\xEE\xE7\xED\xE0\xED\xEE...";
 constexpr std::string_view kNotRecognised = "\xCD\xE5 \xF0\xE0\xF1\xEF\xEE\xE7\xED\xE0\xED\xEE...";
+
+// The system's trusted certificate authorities (Debian's bundle).
+constexpr std::string_view kSystemCaBundle = "/etc/ssl/certs/ca-certificates.crt";
 
 // How long the encoder may run before it is stopped.
 constexpr uint32_t kEncoderTimeoutMs = 30000;
@@ -94,6 +115,13 @@ EncodeResult EncodeFlac(const std::string& encoder, const std::string& wav_path,
 // The encoder of the hand-off: plugins/flac beside the executable, else flac
 // on the PATH; "" when there is none.
 std::string FindEncoder();
+
+// The hand-off of a completed recording (temp_gsa), run by the trigger
+// tick when TriggerOff_Record_Sound_Recognize is set: the encoder is found
+// and run, and its output goes to recognize_flac.  Without an encoder, or
+// when it fails or runs too long, nothing is sent and no event is raised
+// (LastFailure says why).  A FLAC file that cannot be opened raises.
+void HandOff(TDTMF& owner);
 
 // Why the latest hand-off sent nothing (no encoder, the encoder failed or
 // ran too long), or "" when it sent its request.  For tools such as

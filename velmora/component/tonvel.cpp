@@ -185,6 +185,8 @@ const std::vector<host::PropInfo>& TDTMF::PublishedProperties() const {
       StringProperty<T>("TriggerOff_Recognize_URL", &T::TriggerOff_Recognize_URL,
                         &T::set_TriggerOff_Recognize_URL,
                         std::string(recognition::kDefaultEndpoint)),
+      StringProperty<T>("TriggerOff_Recognize_CAFile", &T::TriggerOff_Recognize_CAFile,
+                        &T::set_TriggerOff_Recognize_CAFile, std::string()),
       StringProperty<T>("LoadWavMp3Sharc_path", &T::LoadWavMp3Sharc_path,
                         &T::set_LoadWavMp3Sharc_path),
       BooleanProperty<T>("StartRealTime", &T::StartRealTime, &T::set_StartRealTime),

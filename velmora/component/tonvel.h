@@ -80,7 +80,7 @@ class TDTMF : public host::TComponent {
   ~TDTMF() override;
 
   std::string ClassName() const override { return "TDTMF"; }
-  // The 22 published properties in declaration order.
+  // The 23 published properties in declaration order.
   const std::vector<host::PropInfo>& PublishedProperties() const override;
 
   // ---- published properties (getter Name(), setter set_Name(v))
@@ -112,6 +112,10 @@ class TDTMF : public host::TComponent {
   // public service with the Russian-language path and query.
   const std::string& TriggerOff_Recognize_URL() const { return FTriggerOff_Recognize_URL; }
   void set_TriggerOff_Recognize_URL(const std::string& v) { FTriggerOff_Recognize_URL = v; }
+  // The authorities an https service's certificate must be signed by (a PEM
+  // file); empty, the default, is the system's trusted authorities.
+  const std::string& TriggerOff_Recognize_CAFile() const { return FTriggerOff_Recognize_CAFile; }
+  void set_TriggerOff_Recognize_CAFile(const std::string& v) { FTriggerOff_Recognize_CAFile = v; }
   const std::string& LoadWavMp3Sharc_path() const { return FLoadWavMp3Sharc_path; }
   void set_LoadWavMp3Sharc_path(const std::string& v) { loadwavmp3(v); }
   // The processing switch that each capture buffer consults; writing it
@@ -166,6 +170,13 @@ class TDTMF : public host::TComponent {
   // Every 310 ms: the next queued key.
   void ind2(host::TObject* Sender);
 
+  // ---- speech recognition (recognition_request.cpp)
+  // Posts the named file to TriggerOff_Recognize_URL and raises
+  // TriggerOffGSA with the parsed reply (also when no reply came).  A file
+  // that cannot be opened for reading raises EFOpenError, without a request
+  // or an event.
+  void recognize_flac(const char* FileName);
+
   // ---- property setters with their own names
   void setabout(const std::string& v);
   void gen_dtmf(const std::string& v);
@@ -194,6 +205,7 @@ class TDTMF : public host::TComponent {
   bool FTriggerOff_Record_Sound = false;
   bool FTriggerOff_Record_Sound_Recognize = false;
   std::string FTriggerOff_Recognize_URL;
+  std::string FTriggerOff_Recognize_CAFile;
   std::string FLoadWavMp3Sharc_path;
   bool FStartRealTime = false;
   int32_t FGenRandom_NoiseSoundCard_BufSize = 0;
