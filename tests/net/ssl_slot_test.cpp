@@ -144,7 +144,9 @@ TEST(TlsSlot, APluginThatMovesNothingEndsTheSendInsteadOfSpinning) {
 
 TEST(TlsSlot, FactoryChoosesThePluginOfLaterSockets) {
   TSSLClass saved = SSLImplementation;
-  SSLImplementation = [](TTCPBlockSocket& sock) { return std::make_unique<TFlipSSL>(sock); };
+  SSLImplementation = [](TTCPBlockSocket& sock) -> std::unique_ptr<TCustomSSL> {
+    return std::make_unique<TFlipSSL>(sock);
+  };
   TTCPBlockSocket with_flip;
   SSLImplementation = saved;
   TTCPBlockSocket with_default;

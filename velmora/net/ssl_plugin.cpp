@@ -3,7 +3,7 @@
 
 namespace velmora::net {
 
-TSSLClass SSLImplementation = MakeSSLNone;
+constinit TSSLClass SSLImplementation = MakeSSLNone;
 
 std::unique_ptr<TCustomSSL> MakeSSLNone(TTCPBlockSocket& Socket) {
   return std::make_unique<TSSLNone>(Socket);

@@ -10,7 +10,12 @@
 //   SslErrorCode non-zero on failure (a SendBuffer that returned 0 or less
 //   without setting SslErrorCode would stall the socket's send loop: a
 //   plug-in must not do that);
-// - WaitingData returns the decrypted bytes already pending.
+// - WaitingData returns the decrypted bytes already pending;
+// - RecvBuffer returns 0 with SslWantRead() true (and no error) when it took
+//   only protocol records from the socket (session tickets, key updates, the
+//   first part of a record): the socket then waits for its handle to become
+//   readable, within the receive's time limit, and calls it again.  0 with
+//   SslWantRead() false is the peer's clean close of the TLS connection.
 // A back end (TSSLOpenSSL) derives from TCustomSSL, overrides what it
 // supports, sets the protected state fields itself, and installs its factory
 // in SSLImplementation when its library loads.
@@ -81,6 +86,9 @@ class TCustomSSL : public host::TObject {
   bool SslEnabled() const { return ssl_enabled_; }
   int32_t SslErrorCode() const { return ssl_error_code_; }
   const std::string& SslErrorText() const { return ssl_error_text_; }
+  // The last RecvBuffer needs more bytes from the socket before it can
+  // return application data.
+  bool SslWantRead() const { return ssl_want_read_; }
   TSSLType SSLType() const { return ssl_type_; }
   void set_SSLType(TSSLType v) { ssl_type_ = v; }
   const std::string& KeyPassword() const { return key_password_; }
@@ -132,6 +140,7 @@ class TCustomSSL : public host::TObject {
   bool ssl_enabled_ = false;
   int32_t ssl_error_code_ = 0;
   std::string ssl_error_text_;
+  bool ssl_want_read_ = false;
   TSSLType ssl_type_ = LT_all;
   std::string key_password_;
   std::string ciphers_;
@@ -165,14 +174,19 @@ class TSSLNone : public TCustomSSL {
   std::string LibName() override;
 };
 
-// Makes the plug-in for a new TCP socket (the class reference of the model).
-using TSSLClass = std::function<std::unique_ptr<TCustomSSL>(TTCPBlockSocket&)>;
+// Makes the plug-in for a new TCP socket (the class reference).  A plain
+// function pointer, so that SSLImplementation is constant-initialised: a TLS
+// unit may install its factory from any start-up code without racing the
+// variable's own initialisation.
+using TSSLClass = std::unique_ptr<TCustomSSL> (*)(TTCPBlockSocket&);
+// Any plug-in maker, for a socket constructed with a plug-in of its own.
+using TSSLFactory = std::function<std::unique_ptr<TCustomSSL>(TTCPBlockSocket&)>;
 
 // The factory of TSSLNone.
 std::unique_ptr<TCustomSSL> MakeSSLNone(TTCPBlockSocket& Socket);
 
 // The plug-in factory of TCP sockets created from now on; TSSLNone's until a
 // TLS unit installs its own.  Read only when a socket is constructed.
-extern TSSLClass SSLImplementation;
+extern constinit TSSLClass SSLImplementation;
 
 }  // namespace velmora::net

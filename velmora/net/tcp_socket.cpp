@@ -26,7 +26,7 @@ int32_t PortNumber(const std::string& text) {
 
 TTCPBlockSocket::TTCPBlockSocket() : TTCPBlockSocket(SSLImplementation) {}
 
-TTCPBlockSocket::TTCPBlockSocket(const TSSLClass& SSLPlugin) {
+TTCPBlockSocket::TTCPBlockSocket(const TSSLFactory& SSLPlugin) {
   ssl_ = SSLPlugin ? SSLPlugin(*this) : MakeSSLNone(*this);
   if (!ssl_) ssl_ = MakeSSLNone(*this);
 }
@@ -134,8 +134,26 @@ int32_t TTCPBlockSocket::RecvBuffer(void* Buffer, int32_t Length) {
   if (TestStopFlag()) return 0;
   ResetLastError();
   LimitBandwidth(Length, max_recv_bandwidth_, recv_resume_tick_);
-  int32_t n = ssl_->RecvBuffer(Buffer, Length);
-  if (ssl_->SslErrorCode() != 0) last_error_ = WSASYSNOTREADY;
+  int32_t n = 0;
+  for (;;) {
+    n = ssl_->RecvBuffer(Buffer, Length);
+    if (ssl_->SslErrorCode() != 0) {
+      last_error_ = WSASYSNOTREADY;
+      break;
+    }
+    if (n > 0 || !ssl_->SslWantRead()) break;
+    // Only protocol records so far (session tickets, a key update, part of
+    // a record): wait for the handle again, never past the receive's limit.
+    int32_t left = recv_limit_;
+    if (left >= 0) {
+      const int64_t spent = TickDelta(recv_start_, GetTick());
+      left = spent >= left ? 0 : static_cast<int32_t>(left - spent);
+    }
+    if (!CanRead(left)) {
+      if (last_error_ == 0) last_error_ = WSAETIMEDOUT;
+      break;
+    }
+  }
   ExceptCheck();
   if (n > 0) {
     bytes_received_ += n;
@@ -144,6 +162,17 @@ int32_t TTCPBlockSocket::RecvBuffer(void* Buffer, int32_t Length) {
     DoReadFilter(Buffer, n);
   }
   return n;
+}
+
+std::string TTCPBlockSocket::RecvPacket(int32_t Timeout) {
+  if (!ssl_->SslEnabled()) return TBlockSocket::RecvPacket(Timeout);
+  struct Limit {
+    TTCPBlockSocket& s;
+    ~Limit() { s.recv_limit_ = -1; }
+  } limit{*this};
+  recv_limit_ = Timeout;
+  recv_start_ = GetTick();
+  return TBlockSocket::RecvPacket(Timeout);
 }
 
 int32_t TTCPBlockSocket::WaitingData() {

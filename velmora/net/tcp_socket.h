@@ -33,7 +33,7 @@ class TTCPBlockSocket : public TSocksBlockSocket {
   // The plug-in comes from SSLImplementation.
   TTCPBlockSocket();
   // The plug-in comes from `SSLPlugin`.
-  explicit TTCPBlockSocket(const TSSLClass& SSLPlugin);
+  explicit TTCPBlockSocket(const TSSLFactory& SSLPlugin);
   ~TTCPBlockSocket() override;
   std::string ClassName() const override { return "TTCPBlockSocket"; }
   const std::vector<host::PropInfo>& PublishedProperties() const override;
@@ -56,7 +56,12 @@ class TTCPBlockSocket : public TSocksBlockSocket {
   // socket's own handle (the proxy connection is the accepted stream).
   TSocket Accept() override;
   int32_t SendBuffer(const void* Buffer, int32_t Length) override;
+  // With TLS: waits on the handle while the plug-in has taken only
+  // protocol records (SslWantRead), within RecvPacket's time-out (10060
+  // when it runs out) or without limit when called directly.
   int32_t RecvBuffer(void* Buffer, int32_t Length) override;
+  // With TLS, the receive inside never waits past Timeout.
+  std::string RecvPacket(int32_t Timeout) override;
   // The plug-in's decrypted bytes first, then the socket's count.
   int32_t WaitingData() override;
   std::string GetLocalSinIP() override;
@@ -109,6 +114,10 @@ class TTCPBlockSocket : public TSocksBlockSocket {
   std::string http_tunnel_pass_;
   int32_t http_tunnel_timeout_ = 30000;
   TTunnelState tunnel_state_ = TTunnelState::Idle;
+  // The time limit of the TLS receive in progress (RecvPacket's), from
+  // recv_start_; -1 = none.
+  int32_t recv_limit_ = -1;
+  uint32_t recv_start_ = 0;
 };
 
 }  // namespace velmora::net

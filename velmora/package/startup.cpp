@@ -13,6 +13,7 @@
 #include "velmora/net/blocksock.h"
 #include "velmora/net/netutil_time.h"
 #include "velmora/net/sockapi.h"
+#include "velmora/net/ssl_openssl.h"
 #include "velmora/package/package.h"
 #include "velmora/platform/wave.h"
 
@@ -44,6 +45,9 @@ class Startup {
       // The socket library did not start.  Loading must not fail for that:
       // the first socket tries again and reports the error to its user.
     }
+    // The TLS unit after the block sockets: TSSLOpenSSL becomes the plug-in
+    // of every TCP socket created from now on when OpenSSL loads.
+    net::unit_ssl_openssl::Initialize();
     // 4. the tone component
     tonvel::unit_tonvel::Initialize();
     tonvel::Register();
@@ -53,6 +57,7 @@ class Startup {
   ~Startup() {
     g_started = false;
     tonvel::unit_tonvel::Finalize();
+    net::unit_ssl_openssl::Finalize();
     net::unit_blocksock::Finalize();
     net::unit_netutil::Finalize();
     net::unit_sockapi::Finalize();
