@@ -41,6 +41,12 @@ int RunRecognize(const Args& args) {
   const bool json = args.Has("--json");
   CheckReadable(path);
 
+  // No sound input: the request needs none.
+  platform::SetDefaultInput({platform::DeviceKind::None, "", false});
+  auto dtmf = std::make_unique<tonvel::TDTMF>(nullptr);
+  ApplySettings(*dtmf, args);
+  ApplyRecognizeOptions(*dtmf, args);
+  // Options are checked before anything is written beside the file.
   std::string flac = path;
   if (host::LowerCase(host::ExtractFileExt(path)) == ".wav") {
     const std::string encoder = recognition::FindEncoder();
@@ -51,11 +57,6 @@ int RunRecognize(const Args& args) {
     flac = encoded.flac_path;
   }
 
-  // No sound input: the request needs none.
-  platform::SetDefaultInput({platform::DeviceKind::None, "", false});
-  auto dtmf = std::make_unique<tonvel::TDTMF>(nullptr);
-  ApplySettings(*dtmf, args);
-  ApplyRecognizeOptions(*dtmf, args);
   bool recognised = false;
   dtmf->TriggerOffGSA = [&](host::TObject*, const char* full_answer_google,
                             const char* recognize_flag, const char* recognize_text,

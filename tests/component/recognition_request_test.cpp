@@ -48,7 +48,7 @@ class RecognitionRequestTest : public ::testing::Test {
     dtmf_->set_TriggerOff_Recognize_CAFile(pki_.CaFile());
   }
   void Serve(const std::vector<std::string>& replies) {
-    server_ = RecognitionServer::Canned(dir_, nullptr, replies);
+    server_ = RecognitionServer::Canned(dir_, &pki_, replies);
     dtmf_->set_TriggerOff_Recognize_URL(server_->Url(kPath));
   }
   // A small FLAC file made by flac from noise.
@@ -114,7 +114,7 @@ TEST_F(RecognitionRequestTest, TheRequestOnTheWireAndTheCannedReplies) {
   EXPECT_EQ(events_[1].flag, kNotRecognised);
   EXPECT_EQ(events_[1].text, "");
   EXPECT_EQ(events_[1].accuracy, 0);
-  EXPECT_EQ(events_[1].flag, kNotRecognised);
+  EXPECT_EQ(events_[2].flag, kNotRecognised);
   EXPECT_EQ(events_[2].full_answer, "no markers at all\r\n");
   EXPECT_EQ(events_[3].accuracy, 50);
   EXPECT_EQ(events_[4].accuracy, 99);
@@ -128,7 +128,7 @@ TEST_F(RecognitionRequestTest, TheRequestOnTheWireAndTheCannedReplies) {
   }
 }
 
-TEST_F(RecognitionRequestTest, NoServerAndUnreadableFile) {
+TEST_F(RecognitionRequestTest, NoServerUntrustedServerAndUnreadableFile) {
   const std::string flac = MakeFlac("a");
   // Nothing listens: the event still comes, with an empty reply (not the
   // request's own body, which the client's document still holds).
@@ -139,15 +139,22 @@ TEST_F(RecognitionRequestTest, NoServerAndUnreadableFile) {
   EXPECT_EQ(events_[0].full_answer, "");
   EXPECT_EQ(events_[0].flag, kNotRecognised);
 
+  // A server whose certificate no trusted authority signed gets nothing.
   Serve({"{\"status\":0,\"id\":\"x\",\"hypotheses\":[{\"utterance\":\"a\",\"confidence\":1}]}"});
+  dtmf_->set_TriggerOff_Recognize_CAFile(pki_.File("other.pem"));
   dtmf_->recognize_flac(flac.c_str());
   ASSERT_EQ(events_.size(), 2u);
-  EXPECT_EQ(events_[1].flag, kRecognised);
+  EXPECT_EQ(events_[1].full_answer, "");
+  EXPECT_EQ(server_->Requests(), 0);
+  dtmf_->set_TriggerOff_Recognize_CAFile(pki_.CaFile());
+  dtmf_->recognize_flac(flac.c_str());
+  ASSERT_EQ(events_.size(), 3u);
+  EXPECT_EQ(events_[2].flag, kRecognised);
 
   // A file that cannot be opened raises: no request, no event.
   const std::string missing = dir_.file("missing.flac");
   EXPECT_THROW(dtmf_->recognize_flac(missing.c_str()), host::EFOpenError);
-  EXPECT_EQ(events_.size(), 2u);
+  EXPECT_EQ(events_.size(), 3u);
   EXPECT_EQ(server_->Requests(), 1);
 }
 
@@ -208,7 +215,7 @@ class RecognitionHandOffConcurrency : public ::testing::Test {
 
 TEST_F(RecognitionHandOffConcurrency, RecordingIsEncodedSentAndReported) {
   auto server = RecognitionServer::Canned(
-      dir_, nullptr,
+      dir_, &pki_,
       {"{\"status\":0,\"id\":\"x\",\"hypotheses\":[{\"utterance\":\"ok\",\"confidence\":0.57}]}"});
   // 1 s of a loud 700 Hz tone between silences.
   std::vector<uint8_t> sound(44100 / 5, 128);
@@ -236,7 +243,7 @@ TEST_F(RecognitionHandOffConcurrency, RecordingIsEncodedSentAndReported) {
 }
 
 TEST_F(RecognitionHandOffConcurrency, PocketSphinxHearsEspeakSpeech) {
-  auto server = RecognitionServer::Sphinx(dir_, nullptr);
+  auto server = RecognitionServer::Sphinx(dir_, &pki_);
   // Three digits, slowly, then 8-bit 44.1 kHz with silence around.
   const std::string speech = dir_.file("speech.wav");
   const RunResult said = testing::Run({"espeak-ng", "-s", "110", "-w", speech, "one two three"});

@@ -99,7 +99,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         with open(base + ".body", "wb") as f:
             f.write(body)
         problems, name, data = check_multipart(self.headers.get("Content-Type"), body)
-        if not problems:
+        if not problems and not srv.opts.no_decode:
             with open(base + ".flac", "wb") as f:
                 f.write(data)
             decoded = subprocess.run(["flac", "-d", "-s", "-f", "--force-raw-format",
@@ -162,6 +162,8 @@ def main():
     p.add_argument("--replies", help="a JSON list of reply texts")
     p.add_argument("--cert")
     p.add_argument("--key")
+    p.add_argument("--no-decode", action="store_true",
+                   help="check the body but leave the FLAC undecoded (for timing the client)")
     opts = p.parse_args()
     srv = Server(("127.0.0.1", opts.port), Handler)
     srv.opts = opts

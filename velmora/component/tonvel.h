@@ -20,6 +20,9 @@
 //   sine_generator.cpp
 //                  the tone-and-pause generator and its worker thread
 //   recording.cpp  the sound trigger and WAV recordings
+//   recognition.cpp, recognition_request.cpp
+//                  the FLAC encoder, the recognition request and its reply,
+//                  recognize_flac and the hand-off of each recording
 //   noise_random.cpp
 //                  random bits from the input's noise, calc_stat
 #pragma once
