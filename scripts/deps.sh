@@ -15,6 +15,8 @@ packages=(
   sox multimon-ng libfftw3-dev zlib1g-dev tinyproxy dante-server openssh-server
   openssh-client curl python3 procps locales passwd
   openssl nginx
+  # speech for the recognition tests: synthesis and a recogniser
+  espeak-ng pocketsphinx pocketsphinx-en-us
   # install and package tests: man -w, readelf, dpkg-shlibdeps
   man-db binutils dpkg-dev
   # network namespaces of the datagram tests (ip link/route); util-linux's unshare, setpriv

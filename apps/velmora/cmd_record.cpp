@@ -1,5 +1,6 @@
 // velmora record [--input FILE.wav|loopback|default|none] [--fast]
 //                [--seconds N] [--dir DIR] [--set Name=value]... [--json]
+//                [--recognize [--url URL] [--cafile FILE]]
 //
 // Listens with the tone component's sound trigger: prints when it switches
 // on and off, and saves each loud passage to a WAV file named after the date
@@ -10,7 +11,9 @@
 #include <string>
 
 #include "apps/velmora/command.h"
+#include "apps/velmora/recognize_events.h"
 #include "apps/velmora/session.h"
+#include "velmora/component/recognition.h"
 #include "velmora/component/recording.h"
 #include "velmora/component/tonvel.h"
 #include "velmora/component/unit_state.h"
@@ -103,6 +106,18 @@ int RunRecord(const Args& args) {
   // Recording is what the command is for: on unless --set switches it off.
   dtmf->set_TriggerOff_Record_Sound(true);
   ApplySettings(*dtmf, args);
+  const bool recognize = args.Has("--recognize");
+  if (recognize) {
+    dtmf->set_TriggerOff_Record_Sound(true);
+    dtmf->set_TriggerOff_Record_Sound_Recognize(true);
+    ApplyRecognizeOptions(*dtmf, args);
+    dtmf->TriggerOffGSA = [json](host::TObject*, const char* full_answer, const char* flag,
+                                 const char* text, int32_t accuracy) {
+      PrintRecognition(json, full_answer, flag, text, accuracy);
+    };
+  } else if (args.Has("--url") || args.Has("--cafile")) {
+    throw UsageError("--url and --cafile go with --recognize");
+  }
 
   // A recording has started once start_mp3 is True and is saved once it
   // falls back to False.
@@ -121,6 +136,10 @@ int RunRecord(const Args& args) {
     } else if (was_recording) {
       was_recording = false;
       PrintSaved(json, recording_name, tonvel::n1);
+      // The hand-off ran in the same tick; it says why it sent nothing.
+      if (recognize && !tonvel::recognition::LastFailure().empty())
+        std::fprintf(stderr, "velmora record: %s: not recognised: %s\n", recording_name.c_str(),
+                     tonvel::recognition::LastFailure().c_str());
     }
   };
 
@@ -173,10 +192,14 @@ VELMORA_COMMAND(record) {
   options.push_back({"--verbose", "", "also print the RecordSound event of every buffer"});
   options.push_back(SetOption());
   options.push_back(JsonOption());
+  options.push_back({"--recognize", "",
+                     "record every loud passage and send it to the speech-recognition service"});
+  for (OptionSpec& o : RecognizeOptions()) options.push_back(std::move(o));
   return Command{"record",
                  "switch a sound trigger on loud sound and record each loud passage",
                  "velmora record [--input FILE.wav|loopback|default|none] [--fast] [--seconds N] "
-                 "[--dir DIR] [--verbose] [--set Name=value]... [--json]",
+                 "[--dir DIR] [--verbose] [--set Name=value]... [--json] [--recognize [--url URL] "
+                 "[--cafile FILE]]",
                  options,
                  "Listens through the tone component's sound trigger: every 100 ms the peak level\n"
                  "of the latest buffer (0..100) is compared with TriggerOff_Threshold_Sound (25);\n"
@@ -194,7 +217,15 @@ VELMORA_COMMAND(record) {
                  "--fast the file is read as fast as it is processed and the trigger counts\n"
                  "time in sound (each buffer is 2048/44100 s).  --seconds N ends it after N\n"
                  "seconds, Ctrl-C at any time.  A recording still open then is completed.\n"
-                 "Without any sound input the command says so and exits with 1.",
+                 "Without any sound input the command says so and exits with 1.\n"
+                 "\n"
+                 "--recognize records every passage and hands it to speech recognition, as\n"
+                 "TriggerOff_Record_Sound_Recognize does: FLAC (plugins/flac beside velmora,\n"
+                 "else flac on the PATH) encodes it to NAME.flac, which is posted to --url\n"
+                 "(default: TriggerOff_Recognize_URL); each reply is one TriggerOffGSA line (as\n"
+                 "`velmora recognize` prints it).  When nothing could be sent (no encoder, the\n"
+                 "encoder failed) a line on stderr says why.  The loop stands still while a\n"
+                 "passage is encoded and sent.",
                  RunRecord};
 }
 

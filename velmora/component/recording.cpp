@@ -6,6 +6,7 @@
 #include <limits>
 #include <memory>
 
+#include "velmora/component/recognition.h"
 #include "velmora/component/unit_state.h"
 #include "velmora/host/application.h"
 #include "velmora/host/datetime.h"
@@ -129,8 +130,7 @@ void TriggerTick(TDTMF& owner) {
       if (owner.TriggerOff) owner.TriggerOff(&owner, false);
       if (owner.StartRealTime() && owner.TriggerOff_Record_Sound() && start_mp3) {
         CloseRecording();
-        // The recognition hand-off of the completed recording goes here when
-        // TriggerOff_Record_Sound_Recognize is set (recognition module).
+        if (owner.TriggerOff_Record_Sound_Recognize()) recognition::HandOff(owner);
       }
     }
   }

@@ -6,6 +6,7 @@
 #include "velmora/component/capture.h"
 #include "velmora/component/file_analysis.h"
 #include "velmora/component/key_player.h"
+#include "velmora/component/recognition.h"
 #include "velmora/component/recording.h"
 #include "velmora/component/sine_generator.h"
 #include "velmora/component/unit_state.h"
@@ -52,6 +53,7 @@ TDTMF::TDTMF(host::TComponent* AOwner) : host::TComponent(AOwner) {
   FFFT_window = dB_0;
   FTriggerOff_Threshold_Sound = 25;
   FTriggerOff_Time_ms = 2000;
+  FTriggerOff_Recognize_URL = recognition::kDefaultEndpoint;
   FGenRandom_NoiseSoundCard_BufSize = 50000;
   tinrand.bits.clear();
   FAbout = kAbout;
@@ -184,6 +186,11 @@ const std::vector<host::PropInfo>& TDTMF::PublishedProperties() const {
                          &T::set_TriggerOff_Record_Sound, false),
       BooleanProperty<T>("TriggerOff_Record_Sound_Recognize", &T::TriggerOff_Record_Sound_Recognize,
                          &T::set_TriggerOff_Record_Sound_Recognize, false),
+      StringProperty<T>("TriggerOff_Recognize_URL", &T::TriggerOff_Recognize_URL,
+                        &T::set_TriggerOff_Recognize_URL,
+                        std::string(recognition::kDefaultEndpoint)),
+      StringProperty<T>("TriggerOff_Recognize_CAFile", &T::TriggerOff_Recognize_CAFile,
+                        &T::set_TriggerOff_Recognize_CAFile, std::string()),
       StringProperty<T>("LoadWavMp3Sharc_path", &T::LoadWavMp3Sharc_path,
                         &T::set_LoadWavMp3Sharc_path),
       BooleanProperty<T>("StartRealTime", &T::StartRealTime, &T::set_StartRealTime),

@@ -20,6 +20,9 @@
 //   sine_generator.cpp
 //                  the tone-and-pause generator and its worker thread
 //   recording.cpp  the sound trigger and WAV recordings
+//   recognition.cpp, recognition_request.cpp
+//                  the FLAC encoder, the recognition request and its reply,
+//                  recognize_flac and the hand-off of each recording
 //   noise_random.cpp
 //                  random bits from the input's noise, calc_stat
 #pragma once
@@ -80,7 +83,7 @@ class TDTMF : public host::TComponent {
   ~TDTMF() override;
 
   std::string ClassName() const override { return "TDTMF"; }
-  // The 21 published properties in declaration order.
+  // The 23 published properties in declaration order.
   const std::vector<host::PropInfo>& PublishedProperties() const override;
 
   // ---- published properties (getter Name(), setter set_Name(v))
@@ -108,6 +111,14 @@ class TDTMF : public host::TComponent {
   void set_TriggerOff_Record_Sound(bool v) { FTriggerOff_Record_Sound = v; }
   bool TriggerOff_Record_Sound_Recognize() const { return FTriggerOff_Record_Sound_Recognize; }
   void set_TriggerOff_Record_Sound_Recognize(bool v) { FTriggerOff_Record_Sound_Recognize = v; }
+  // The recognition service's URL (https or http); the default is the
+  // public service with the Russian-language path and query.
+  const std::string& TriggerOff_Recognize_URL() const { return FTriggerOff_Recognize_URL; }
+  void set_TriggerOff_Recognize_URL(const std::string& v) { FTriggerOff_Recognize_URL = v; }
+  // The authorities an https service's certificate must be signed by (a PEM
+  // file); empty, the default, is the system's trusted authorities.
+  const std::string& TriggerOff_Recognize_CAFile() const { return FTriggerOff_Recognize_CAFile; }
+  void set_TriggerOff_Recognize_CAFile(const std::string& v) { FTriggerOff_Recognize_CAFile = v; }
   const std::string& LoadWavMp3Sharc_path() const { return FLoadWavMp3Sharc_path; }
   void set_LoadWavMp3Sharc_path(const std::string& v) { loadwavmp3(v); }
   // The processing switch that each capture buffer consults; writing it
@@ -166,6 +177,13 @@ class TDTMF : public host::TComponent {
   // Every 310 ms: the next queued key.
   void ind2(host::TObject* Sender);
 
+  // ---- speech recognition (recognition_request.cpp)
+  // Posts the named file to TriggerOff_Recognize_URL and raises
+  // TriggerOffGSA with the parsed reply (also when no reply came).  A file
+  // that cannot be opened for reading raises EFOpenError, without a request
+  // or an event.
+  void recognize_flac(const char* FileName);
+
   // ---- property setters with their own names
   void setabout(const std::string& v);
   void gen_dtmf(const std::string& v);
@@ -193,6 +211,8 @@ class TDTMF : public host::TComponent {
   int32_t FTriggerOff_Time_ms = 0;
   bool FTriggerOff_Record_Sound = false;
   bool FTriggerOff_Record_Sound_Recognize = false;
+  std::string FTriggerOff_Recognize_URL;
+  std::string FTriggerOff_Recognize_CAFile;
   std::string FLoadWavMp3Sharc_path;
   bool FStartRealTime = false;
   int32_t FGenRandom_NoiseSoundCard_BufSize = 0;
