@@ -91,36 +91,6 @@ TEST(Process, TimeOutThenKill) {
   EXPECT_EQ(WaitForExit(r.pid, 10000).exit_code, 128 + 15);
 }
 
-TEST(Process, ExternalProgramsInPluginsBesideTheExecutableThenOnThePath) {
-  TempDir dir;
-  const std::string exe_dir = dir.file("app");
-  const std::string bin = dir.file("bin");
-  std::filesystem::create_directories(exe_dir + "/plugins");
-  std::filesystem::create_directories(bin);
-  auto program = [](const std::string& path, mode_t mode) {
-    WriteFile(path, "#!/bin/sh\n");
-    chmod(path.c_str(), mode);
-  };
-  program(bin + "/flac", 0755);
-  program(bin + "/lame", 0755);
-  program(exe_dir + "/plugins/flac", 0755);
-  program(exe_dir + "/plugins/lame", 0644);  // not executable: passed over
-  const std::string path = dir.file("none") + ":" + bin;
-  EXPECT_EQ(FindExternalProgramIn("flac", exe_dir, path), exe_dir + "/plugins/flac");
-  EXPECT_EQ(FindExternalProgramIn("flac", exe_dir + "/", path), exe_dir + "/plugins/flac");
-  EXPECT_EQ(FindExternalProgramIn("lame", exe_dir, path), bin + "/lame");
-  EXPECT_EQ(FindExternalProgramIn("flac", "", bin), bin + "/flac");
-  EXPECT_EQ(FindExternalProgramIn("sox", exe_dir, path), "");
-  EXPECT_EQ(FindExternalProgramIn("flac", dir.file("none"), ""), "") << "an empty PATH";
-  // A directory of that name is no program, and a name with a slash never
-  // leaves the two places.
-  std::filesystem::create_directories(bin + "/sox");
-  EXPECT_EQ(FindExternalProgramIn("sox", "", bin), "");
-  EXPECT_EQ(FindExternalProgramIn("../bin/flac", exe_dir, ""), "");
-  // The build links plugins/flac beside its programs, this test's included.
-  EXPECT_NE(FindExternalProgram("flac"), "");
-}
-
 TEST(EventConcurrency, AutoAndManualResetAndClosedHandles) {
   HEVENT automatic = CreateEvent(false, true);
   EXPECT_EQ(WaitForSingleObject(automatic, 0), WAIT_OBJECT_0);

@@ -180,7 +180,7 @@ EncodeResult EncodeFlac(const std::string& encoder, const std::string& wav_path,
 }
 
 std::string FindEncoder() {
-  return platform::FindExternalProgram("flac");
+  return host::FindExternalProgram("flac");
 }
 
 const std::string& LastFailure() {

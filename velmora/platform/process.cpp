@@ -201,60 +201,6 @@ WaitResult WaitForExit(int pid, uint32_t timeout_ms) {
   }
 }
 
-namespace {
-
-bool IsExecutableFile(const std::string& path) {
-  struct stat st {};
-  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(path.c_str(), X_OK) == 0;
-}
-
-std::string ExecutableDirectory() {
-  std::string buf(256, '\0');
-  for (;;) {
-    ssize_t n = readlink("/proc/self/exe", buf.data(), buf.size());
-    if (n < 0) return {};
-    if (static_cast<size_t>(n) < buf.size()) {
-      buf.resize(static_cast<size_t>(n));
-      break;
-    }
-    buf.resize(buf.size() * 2);
-  }
-  const size_t slash = buf.rfind('/');
-  return slash == std::string::npos ? std::string() : buf.substr(0, slash);
-}
-
-}  // namespace
-
-std::string FindExternalProgramIn(const std::string& name, const std::string& exe_dir,
-                                  const std::string& path) {
-  // A name with a slash would leave plugins/ or the PATH directory.
-  if (name.empty() || name.find('/') != std::string::npos) return {};
-  if (!exe_dir.empty()) {
-    std::string beside = exe_dir;
-    if (beside.back() != '/') beside += '/';
-    beside += "plugins/" + name;
-    if (IsExecutableFile(beside)) return beside;
-  }
-  size_t begin = 0;
-  for (;;) {
-    const size_t colon = path.find(':', begin);
-    const std::string_view dir =
-        std::string_view(path).substr(begin, colon == std::string::npos ? colon : colon - begin);
-    if (!path.empty()) {
-      std::string candidate(dir.empty() ? std::string_view(".") : dir);
-      candidate.append("/").append(name);
-      if (IsExecutableFile(candidate)) return candidate;
-    }
-    if (colon == std::string::npos) return {};
-    begin = colon + 1;
-  }
-}
-
-std::string FindExternalProgram(const std::string& name) {
-  const char* path = std::getenv("PATH");
-  return FindExternalProgramIn(name, ExecutableDirectory(), path ? path : "");
-}
-
 bool Kill(int pid) {
   if (pid <= 0 || !IsOurChild(pid)) return false;
   if (kill(pid, SIGKILL) != 0 && errno != ESRCH) return false;

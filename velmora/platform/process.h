@@ -46,18 +46,6 @@ struct WaitResult {
 // it.  A child that is still running is left running.
 WaitResult WaitForExit(int pid, uint32_t timeout_ms);
 
-// Where an external program (lame, flac) is found: `plugins/NAME` in the
-// directory of this process's executable when that file exists and may be
-// executed, otherwise NAME in the first directory of PATH that holds an
-// executable of that name.  Returns the program's path, or "" when neither
-// has it.
-std::string FindExternalProgram(const std::string& name);
-// The same lookup in `exe_dir` (with or without a trailing slash; "" skips
-// it) and in the colon-separated directory list `path` (an empty entry is
-// the current directory, as for the shell).
-std::string FindExternalProgramIn(const std::string& name, const std::string& exe_dir,
-                                  const std::string& path);
-
 // Ends the child at once (SIGKILL) and reaps it.  Returns false when there is
 // no such child.
 bool Kill(int pid);
