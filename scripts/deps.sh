@@ -9,11 +9,13 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   # libraries
   portaudio19-dev libasound2-dev libjack-jackd2-dev libssl-dev
+  libsndfile1-dev
   # external programs the component starts
   lame flac
   # peers for tests and benchmarks
   sox multimon-ng libfftw3-dev zlib1g-dev tinyproxy dante-server openssh-server
   openssh-client curl python3 procps locales passwd
+  espeak-ng
 )
 
 missing=()

@@ -1,0 +1,92 @@
+// Key presses from the per-buffer key decision.
+//
+// The component reports a key for every buffer whose two strongest
+// frequencies match the key table (the Key event), with no test of the
+// levels and with a second frequency that may be remembered from an earlier
+// buffer.  KeyPressDetector sits above those results and turns them into
+// presses a person can trust: a key with its start and duration in the
+// input's own time line and the levels and frequencies that carried it.
+//
+// A buffer counts as evidence of its key only when
+//  - the second tone was found in that buffer: a2 above 0 dB (the component
+//    leaves a2 at 0, and f2 at an earlier buffer's value, when it finds no
+//    second value above 0 dB);
+//  - both tones stand at least `min_level_db` above the buffer's noise level
+//    (gl_noise, the GetTone noise_level);
+//  - the twist, high-group level minus low-group level, lies within
+//    -max_reverse_twist_db .. +max_forward_twist_db.
+// Consecutive evidence buffers of the same key form one press; the press
+// ends at the first buffer that is not evidence of it, and is reported only
+// when it lasted at least `min_duration_ms`.  A repeated key ("11") is two
+// presses because a buffer without it lies between them.
+//
+// The defaults come from measurements of the component's 8-bit capture
+// (2048-point spectrum, rectangular window) on tones made by sox:
+//  - level: true keys, down to the quietest the capture resolves and with
+//    white noise at 10 dB below them, stand 41.6 dB and more above the noise
+//    level; the strongest bin of white and pink noise and of quiet buffers
+//    stands at most 25.8 dB above it.  30 dB lies between.
+//  - twist: ITU-T Q.24 receivers accept 4 dB with the high group stronger
+//    and 8 dB with the low group stronger; a pair of equal tones measures
+//    up to 2.4 dB of twist here (a tone between two bins loses up to 3.9 dB
+//    with the rectangular window), so 2.5 dB is added to each limit.
+//  - duration: Q.24 recognises tones of 40 ms and more.  One buffer lasts
+//    46.4 ms, so one evidence buffer makes a press.
+#pragma once
+
+#include <optional>
+#include <string_view>
+
+namespace velmora::tonvel {
+
+struct KeyPressSettings {
+  double min_level_db = 30.0;
+  double max_forward_twist_db = 6.5;   // high group stronger than the low group
+  double max_reverse_twist_db = 10.5;  // low group stronger than the high group
+  double min_duration_ms = 40.0;
+};
+
+// The results of one buffer: its place in the input's time line and what
+// GetTone and Key reported for it (key empty when no Key was raised).
+struct BufferKeyResult {
+  double start_s = 0;
+  double duration_s = 0;
+  std::string_view key;
+  double a1 = 0, a2 = 0, f1 = 0, f2 = 0;
+  double noise_level = 0;
+};
+
+struct KeyPress {
+  char key = 0;
+  double start_s = 0;
+  double duration_s = 0;
+  // The two tones in the buffer where the weaker of them was strongest.
+  double low_level_db = 0, high_level_db = 0;
+  double low_freq_hz = 0, high_freq_hz = 0;
+};
+
+class KeyPressDetector {
+ public:
+  explicit KeyPressDetector(KeyPressSettings settings = {}) : settings_(settings) {}
+
+  // Takes the next buffer's results (buffers in time order); returns the
+  // press that this buffer ends, if one does.
+  std::optional<KeyPress> Feed(const BufferKeyResult& buffer);
+  // The end of the input: returns the press still running, if any.
+  std::optional<KeyPress> Finish();
+
+  // Whether one buffer is evidence of its key (see above).
+  bool IsEvidence(const BufferKeyResult& buffer) const;
+
+  const KeyPressSettings& settings() const { return settings_; }
+
+ private:
+  std::optional<KeyPress> Close();
+
+  KeyPressSettings settings_;
+  bool running_ = false;
+  KeyPress press_;
+  double best_weaker_db_ = 0;  // the weaker tone's level in press_'s levels
+};
+
+}  // namespace velmora::tonvel
