@@ -185,7 +185,7 @@ TEST(ListenKeysConcurrency, BatchDecoderAgreesWithMultimonNg) {
   argv.push_back(wav);
   ASSERT_EQ(testing::Run(argv).exit_code, 0);
 
-  RunResult r = RunVelmora({"listen", "--input", wav, "--fast", "--keys"});
+  RunResult r = RunVelmora({"listen", "--input", wav, "--fast", "--raw"});
   ASSERT_EQ(r.exit_code, 0) << r.err;
   std::vector<std::string> ours;
   for (const std::string& line : SplitLines(r.out)) {
