@@ -197,7 +197,9 @@ TEST(DecodeCorpusConcurrency, NoPressInNoiseSpeechOrMusic) {
     EXPECT_EQ(Keys(Decode(f)), "");
     // multimon-ng reports 5 and 0 where the glides cross those key pairs
     // for a moment; everything else it rejects too.
-    if (f != glide) EXPECT_EQ(MultimonKeys(dir, f), "");
+    if (f != glide) {
+      EXPECT_EQ(MultimonKeys(dir, f), "");
+    }
   }
 }
 
