@@ -42,6 +42,9 @@ std::vector<OptionSpec> PressOptions() {
            "largest level difference of the two tones, either way (default " +
                NumberForHumans(d.max_forward_twist_db) + " with the high tone stronger, " +
                NumberForHumans(d.max_reverse_twist_db) + " with the low tone stronger)"},
+          {"--min-clearance", "DB",
+           "the weaker tone at least DB above every other part of the spectrum (default " +
+               NumberForHumans(d.min_clearance_db) + ")"},
           {"--min-duration", "MS",
            "shortest press reported (default " + NumberForHumans(d.min_duration_ms) + ")"}};
 }
@@ -52,6 +55,7 @@ tonvel::KeyPressSettings PressSettingsFrom(const Args& args) {
   if (args.Has("--max-twist")) {
     s.max_forward_twist_db = s.max_reverse_twist_db = NumberOption(args, "--max-twist", 0, 0, 200);
   }
+  s.min_clearance_db = NumberOption(args, "--min-clearance", s.min_clearance_db, -200, 200);
   s.min_duration_ms = NumberOption(args, "--min-duration", s.min_duration_ms, 0, 1e9);
   return s;
 }
@@ -67,6 +71,12 @@ PressTracker::PressTracker(tonvel::TDTMF& dtmf, tonvel::KeyPressSettings setting
     buffer_.start_s = static_cast<double>(samples_) / kCaptureRate;
     buffer_.duration_s = static_cast<double>(samples) / kCaptureRate;
     buffer_.noise_level = noise_level;
+    // The spectrum and the two strongest frequencies of this buffer are
+    // the component's results until the next buffer.
+    const size_t bins = tonvel::outwav.y.size();
+    if (bins > 0)
+      buffer_.other_level =
+          tonvel::OtherLevel(tonvel::outwav.y, kCaptureRate / (2.0 * bins), tonvel::f1, tonvel::f2);
     samples_ += samples;
     pending_ = true;
   };

@@ -59,6 +59,21 @@ TEST(KeyPresses, EvidenceNeedsAFreshSecondToneAboveTheNoiseWithinTheTwistLimits)
   EXPECT_FALSE(d.IsEvidence(swapped));
   const KeyPressDetector loose({.min_level_db = 10, .max_forward_twist_db = 20});
   EXPECT_TRUE(loose.IsEvidence(Buffer(0, "5", 0.5, 20)));
+
+  // Clearance: the weaker tone 8 dB above anything else in the spectrum.
+  // Bins 21.5 Hz apart; 770 Hz lies at bin 35.8, 1336 Hz at 62.0.
+  std::vector<double> levels(1024, -40.0);
+  levels[36] = 20;
+  levels[62] = 18;
+  levels[38] = 12;  // leakage 2.2 bins from the low tone: not counted
+  levels[80] = 10;  // a third tone
+  const double step = 44100.0 / 2048;
+  EXPECT_EQ(OtherLevel(levels, step, 770, 1336), 10);
+  BufferKeyResult third = Buffer(0, "5", 18, 20);
+  third.other_level = 10;
+  EXPECT_TRUE(d.IsEvidence(third));
+  third.other_level = 10.5;
+  EXPECT_FALSE(d.IsEvidence(third));
 }
 
 TEST(KeyPresses, RunsOfBuffersBecomePressesWithTimesAndTheirBestLevels) {

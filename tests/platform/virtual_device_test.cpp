@@ -171,12 +171,6 @@ TEST_F(FileSourceErrors, BadInputFilesGiveOneClearReason) {
     return CheckInputFile(path);
   };
   std::string fmt16 = WavBytes(8000, 1, 16, std::string(100, '\0'));
-  auto with = [&](size_t at, uint16_t v) {
-    std::string s = fmt16;
-    s[at] = static_cast<char>(v);
-    s[at + 1] = static_cast<char>(v >> 8);
-    return s;
-  };
   EXPECT_EQ(reason("good.wav", fmt16), "");
   for (const char* bad : {"text.wav", "empty.wav"}) {
     std::string why = reason(bad, bad == std::string("empty.wav") ? "" : "hello, no sound file");

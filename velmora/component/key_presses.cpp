@@ -3,6 +3,7 @@
 #include "velmora/component/key_presses.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace velmora::tonvel {
 
@@ -19,11 +20,26 @@ Tones Split(const BufferKeyResult& b) {
 
 }  // namespace
 
+double OtherLevel(const std::vector<double>& levels, double step, double freq_a, double freq_b) {
+  double best = -std::numeric_limits<double>::infinity();
+  if (!(step > 0)) return best;
+  const double a = freq_a / step;
+  const double b = freq_b / step;
+  for (size_t i = 0; i < levels.size(); ++i) {
+    const auto bin = static_cast<double>(i);
+    if (std::fabs(bin - a) <= 2.5 || std::fabs(bin - b) <= 2.5) continue;
+    best = std::max(best, levels[i]);
+  }
+  return best;
+}
+
 bool KeyPressDetector::IsEvidence(const BufferKeyResult& b) const {
   if (b.key.size() != 1 || !(b.a2 > 0)) return false;
   const Tones t = Split(b);
   const double floor = b.noise_level + settings_.min_level_db;
   if (!(t.low_level >= floor && t.high_level >= floor)) return false;
+  if (!(std::min(t.low_level, t.high_level) - b.other_level >= settings_.min_clearance_db))
+    return false;
   const double twist = t.high_level - t.low_level;
   return twist <= settings_.max_forward_twist_db && -twist <= settings_.max_reverse_twist_db;
 }

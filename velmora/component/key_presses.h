@@ -14,7 +14,11 @@
 //  - both tones stand at least `min_level_db` above the buffer's noise level
 //    (gl_noise, the GetTone noise_level);
 //  - the twist, high-group level minus low-group level, lies within
-//    -max_reverse_twist_db .. +max_forward_twist_db.
+//    -max_reverse_twist_db .. +max_forward_twist_db;
+//  - the weaker tone stands at least `min_clearance_db` above every other
+//    part of the spectrum (`other_level`: the strongest level more than two
+//    bins away from both tones, see OtherLevel), so that a chord, speech
+//    harmonics or gliding tones that pass through a key pair are no key.
 // Consecutive evidence buffers of the same key form one press; the press
 // ends at the first buffer that is not evidence of it, and is reported only
 // when it lasted at least `min_duration_ms`.  A repeated key ("11") is two
@@ -30,12 +34,21 @@
 //    and 8 dB with the low group stronger; a pair of equal tones measures
 //    up to 2.4 dB of twist here (a tone between two bins loses up to 3.9 dB
 //    with the rectangular window), so 2.5 dB is added to each limit.
+//  - clearance: the sixteen keys, alone or with white noise 10 dB below
+//    them, stand 14 dB and more clear of the rest of the spectrum; 40 ms
+//    keys, cut by the buffer edges, 10 dB.  Two tone sweeps with a third
+//    crossing a key pair came within 4 dB.  8 dB lies between.  (A pair of
+//    sweeps crossing a key pair in step, with nothing else beside it, is a
+//    key pair for that moment and passes; --min-duration 60 or a clearance
+//    of 12 dB rejects it, at the price of keys of 40 to 60 ms.)
 //  - duration: Q.24 recognises tones of 40 ms and more.  One buffer lasts
 //    46.4 ms, so one evidence buffer makes a press.
 #pragma once
 
+#include <limits>
 #include <optional>
 #include <string_view>
+#include <vector>
 
 namespace velmora::tonvel {
 
@@ -43,6 +56,7 @@ struct KeyPressSettings {
   double min_level_db = 30.0;
   double max_forward_twist_db = 6.5;   // high group stronger than the low group
   double max_reverse_twist_db = 10.5;  // low group stronger than the high group
+  double min_clearance_db = 8.0;
   double min_duration_ms = 40.0;
 };
 
@@ -54,7 +68,14 @@ struct BufferKeyResult {
   std::string_view key;
   double a1 = 0, a2 = 0, f1 = 0, f2 = 0;
   double noise_level = 0;
+  // The strongest level away from both tones (OtherLevel); -infinity when
+  // not known, which never fails the clearance.
+  double other_level = -std::numeric_limits<double>::infinity();
 };
+
+// The strongest of `levels` (one per bin, `step` Hz apart) more than two
+// bins away from the bins of both frequencies; -infinity when there is none.
+double OtherLevel(const std::vector<double>& levels, double step, double freq_a, double freq_b);
 
 struct KeyPress {
   char key = 0;
