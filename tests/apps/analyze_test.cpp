@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "gtest/gtest.h"
@@ -154,9 +155,75 @@ TEST(AnalyzeCommand, AFileThatCannotBeAnalysedIsOneLineAndExit2) {
     EXPECT_NE(r.err.find(c.file), std::string::npos) << r.err;
     EXPECT_NE(r.err.find(c.reason), std::string::npos) << r.err;
   }
+  // What the component's WAV reading cannot analyse: encodings other than
+  // 8- and 16-bit PCM (made by sox) and a format chunk with no channels.
+  const std::string key = SoxKey(dir, kKeys[5], 44100, "0.1", "0");
+  for (const auto& [encoding, reason] :
+       std::vector<std::pair<std::vector<std::string>, std::string>>{
+           {{"-b", "24"}, "extensible"},
+           {{"-e", "floating-point", "-b", "32"}, "floating-point"},
+           {{"-e", "a-law"}, "A-law"},
+           {{"-e", "u-law"}, "law samples"}}) {
+    const std::string other = dir.file("other_" + reason + ".wav");
+    std::vector<std::string> argv = {"sox", key};
+    argv.insert(argv.end(), encoding.begin(), encoding.end());
+    argv.push_back(other);
+    ASSERT_EQ(testing::Run(argv).exit_code, 0);
+    RunResult r = RunVelmora({"analyze", other});
+    EXPECT_EQ(r.exit_code, 2) << other;
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(SplitLines(r.err).size(), 1u) << r.err;
+    EXPECT_NE(r.err.find(reason), std::string::npos) << r.err;
+  }
+  const std::string mute = dir.file("mute.wav");
+  WriteFile(mute, Riff(FmtChunk(1, 0, 44100, 16) + Chunk("data", std::string(4096, '\x10'))));
+  RunResult r = RunVelmora({"analyze", mute});
+  EXPECT_EQ(r.exit_code, 2);
+  EXPECT_NE(r.err.find("no channels"), std::string::npos) << r.err;
+
   EXPECT_EQ(RunVelmora({"analyze"}).exit_code, 2);
   EXPECT_EQ(RunVelmora({"analyze", text, list}).exit_code, 2);
   EXPECT_EQ(RunVelmora({"analyze", list, "--set", "FFT_window=dB_1"}).exit_code, 2);
+}
+
+// The program's own 8-bit recordings give their key; a WAV is a WAV by its
+// content whatever its name.
+TEST(AnalyzeCommand, EightBitRecordingsAndWavByContent) {
+  TempDir dir;
+  const std::string dialled = dir.file("dialled.wav");
+  ASSERT_EQ(RunVelmora({"dial", "9", "--output", dialled}).exit_code, 0);
+  RunResult r = RunVelmora({"analyze", dialled});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_NE(r.out.find("Key key=9 "), std::string::npos) << r.out;
+  const std::string named = dir.file("key5.dat");
+  fs::copy_file(SoxKey(dir, kKeys[5], 44100, "0.1", "0"), named);
+  r = RunVelmora({"analyze", named});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_NE(r.out.find("Key key=5 "), std::string::npos) << r.out;
+}
+
+// Two analyses at once of different MP3 files with the same name each
+// report their own key.
+TEST(AnalyzeCommandConcurrency, Mp3FilesWithTheSameNameAtOnce) {
+  if (!HaveProgram("lame")) GTEST_FAIL() << "lame is not installed (make deps installs it)";
+  TempDir dir;
+  std::vector<std::string> mp3s;
+  for (int i : {1, 15}) {
+    fs::create_directory(dir.path() / std::to_string(i));
+    const std::string mp3 = (dir.path() / std::to_string(i) / "same.mp3").string();
+    ASSERT_EQ(
+        testing::Run({"lame", "--quiet", SoxKey(dir, kKeys[i], 44100, "0.25", "0"), mp3}).exit_code,
+        0);
+    mp3s.push_back(mp3);
+  }
+  for (int round = 0; round < 3; ++round) {
+    RunResult results[2];
+    std::thread other([&] { results[1] = RunVelmora({"analyze", mp3s[1]}); });
+    results[0] = RunVelmora({"analyze", mp3s[0]});
+    other.join();
+    EXPECT_NE(results[0].out.find("Key key=2 "), std::string::npos) << results[0].out;
+    EXPECT_NE(results[1].out.find("Key key=d "), std::string::npos) << results[1].out;
+  }
 }
 
 // Keys with repeats collapsed (a key spans several buffers).
