@@ -218,12 +218,22 @@ TEST(DecodeCommandConcurrency, StandardInputPipesAndRefusals) {
   piped = RunVelmora({"listen", "--input", "/dev/stdin", "--fast", "--keys"}, bytes);
   EXPECT_EQ(piped.out, file.out);
   // Other encodings and containers read by name give the same presses.
-  for (const char* ext : {"flac", "ogg", "aiff"}) {
-    const std::string other = dir.file(std::string("seq.") + ext);
-    Sox({wav, other});
+  for (const std::vector<std::string>& encoding :
+       std::vector<std::vector<std::string>>{{"seq.flac"},
+                                             {"seq.ogg"},
+                                             {"seq.aiff"},
+                                             {"-e", "floating-point", "-b", "32", "f.wav"},
+                                             {"-b", "24", "24.wav"},
+                                             {"-e", "u-law", "u.wav"},
+                                             {"-b", "8", "8.wav"}}) {
+    std::vector<std::string> args = {wav};
+    args.insert(args.end(), encoding.begin(), encoding.end() - 1);
+    const std::string other = dir.file(encoding.back());
+    args.push_back(other);
+    Sox(args);
     RunResult r = RunVelmora({"decode", other});
     EXPECT_EQ(r.exit_code, 0) << r.err;
-    EXPECT_EQ(SplitLines(r.out).size(), 16u) << ext << "\n" << r.out;
+    EXPECT_EQ(SplitLines(r.out).size(), 16u) << other << "\n" << r.out;
   }
   // Several files: each line names its file.
   RunResult two = RunVelmora({"decode", wav, dir.file("seq.flac")});

@@ -59,7 +59,10 @@ std::string SoundFileReader::Open(const std::string& path) {
   if (info.channels < 1 || info.samplerate < 1)
     return name + ": the file states " + std::to_string(info.channels) + " channels at " +
            std::to_string(info.samplerate) + " Hz";
-  // Float files beyond full scale are clipped, not wrapped around.
+  // Floating-point samples are scaled to full scale (libsndfile would
+  // otherwise truncate them, -1 .. 1 giving silence), and those beyond it
+  // are clipped, not wrapped around.
+  sf_command(file, SFC_SET_SCALE_FLOAT_INT_READ, nullptr, SF_TRUE);
   sf_command(file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
   file_channels_ = info.channels;
   const int subtype = info.format & SF_FORMAT_SUBMASK;
