@@ -9,6 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   # libraries
   portaudio19-dev libasound2-dev libjack-jackd2-dev libssl-dev
+  libsndfile1-dev
   # external programs the component starts
   lame flac
   # peers for tests and benchmarks

@@ -4,6 +4,9 @@
 // live processing switched off first and no sound input opened, and prints
 // what GetTone and Key report.  A file that cannot be analysed is one line
 // on stderr naming the file and the reason, and exit status 2.
+#include <stdlib.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -12,6 +15,7 @@
 #include <optional>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include "apps/velmora/command.h"
 #include "apps/velmora/plot.h"
@@ -33,26 +37,112 @@ namespace fs = std::filesystem;
 
 enum class FileKind { Wav, Mp3, HexList };
 
+// True when the file begins as a RIFF/WAVE file does.
+bool LooksLikeWav(const std::string& path) {
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return false;
+  char head[12] = {};
+  const bool riff = std::fread(head, 1, sizeof head, f) == sizeof head &&
+                    std::memcmp(head, "RIFF", 4) == 0 && std::memcmp(head + 8, "WAVE", 4) == 0;
+  std::fclose(f);
+  return riff;
+}
+
+// By content first: a RIFF/WAVE file is a WAV whatever its name; otherwise
+// by extension, in any case.
 FileKind KindOf(const std::string& path) {
   const std::string extension = host::LowerCase(host::ExtractFileExt(path));
-  if (extension == ".wav") return FileKind::Wav;
+  if (extension == ".wav" || LooksLikeWav(path)) return FileKind::Wav;
   if (extension == ".mp3") return FileKind::Mp3;
   return FileKind::HexList;
 }
 
-// The component takes an MP3 from plugins/ beside the executable, by name;
-// one given elsewhere is copied there first (replacing a file of that name).
-void PlaceMp3(const std::string& path) {
+// Why the component's WAV reading cannot analyse a file it reads: it takes
+// 8-bit unsigned and 16-bit signed PCM only, and needs a channel.  "" when
+// it can.
+std::string Unanalysable(const tonvel::wav_info& info) {
+  constexpr uint16_t kExtensible = 0xFFFE;
+  std::string what;
+  switch (info.format_tag) {
+    case 1:
+      break;
+    case 3:
+      what = "floating-point samples";
+      break;
+    case 6:
+      what = "A-law samples";
+      break;
+    case 7:
+      what = "\u00b5-law samples";
+      break;
+    case kExtensible:
+      what = "an extensible format chunk";
+      break;
+    default:
+      what = "format tag " + std::to_string(info.format_tag);
+  }
+  if (what.empty() && info.bits_per_sample != 8 && info.bits_per_sample != 16)
+    what = std::to_string(info.bits_per_sample) + "-bit samples";
+  if (what.empty() && info.channels == 0) what = "no channels";
+  if (what.empty()) return "";
+  return "cannot be analysed: " + what +
+         " (analyze reads 8- and 16-bit PCM WAV; velmora decode reads any sound file)";
+}
+
+// Files made for one analysis, removed when it ends whatever happens.
+class PrivateFiles {
+ public:
+  PrivateFiles() = default;
+  PrivateFiles(const PrivateFiles&) = delete;
+  PrivateFiles& operator=(const PrivateFiles&) = delete;
+  ~PrivateFiles() {
+    std::error_code ec;
+    // Last made first: a link before its folder.
+    for (auto p = paths_.rbegin(); p != paths_.rend(); ++p) fs::remove(*p, ec);
+  }
+  void Add(fs::path p) { paths_.push_back(std::move(p)); }
+
+ private:
+  std::vector<fs::path> paths_;
+};
+
+// The component takes an MP3 from plugins/ beside the executable, by name.
+// The file is copied there under a name no other run uses (so two analyses
+// of files with the same name at once cannot read each other's sound); the
+// copy and the decoded WAV are removed afterwards.  Returns the copy's path.
+std::string PlaceMp3(const std::string& path, PrivateFiles& made) {
   std::error_code ec;
   if (!fs::is_regular_file(path, ec)) throw UsageError(path + ": no such file");
   const fs::path folder = tonvel::file_analysis::DecoderDirectory() + "plugins";
   if (!fs::is_directory(folder, ec))
     throw UsageError(path + ": the MP3 decoder's folder " + folder.string() +
                      " does not exist (plugins/lame beside velmora decodes MP3 files)");
-  const fs::path target = folder / fs::path(path).filename();
-  if (fs::exists(target, ec) && fs::equivalent(path, target, ec)) return;
-  fs::copy_file(path, target, fs::copy_options::overwrite_existing, ec);
-  if (ec) throw UsageError(path + ": cannot copy it to " + target.string() + ": " + ec.message());
+  std::string name = (folder / "velmora-analyze-XXXXXX.mp3").string();
+  const int fd = ::mkstemps(name.data(), 4);
+  if (fd < 0)
+    throw UsageError(path + ": cannot make a copy in " + folder.string() + ": " +
+                     std::strerror(errno));
+  ::close(fd);
+  made.Add(name);
+  made.Add(tonvel::file_analysis::DecodedPath(name));
+  fs::copy_file(path, name, fs::copy_options::overwrite_existing, ec);
+  if (ec) throw UsageError(path + ": cannot copy it to " + name + ": " + ec.message());
+  return name;
+}
+
+// A WAV under another name is handed to the component through a link with
+// the extension it dispatches on.
+std::string LinkAsWav(const std::string& path, PrivateFiles& made) {
+  std::string dir = (fs::temp_directory_path() / "velmora-analyze-XXXXXX").string();
+  if (!::mkdtemp(dir.data()))
+    throw UsageError(path + ": cannot make a temporary folder: " + std::strerror(errno));
+  const fs::path link = fs::path(dir) / "sound.wav";
+  std::error_code ec;
+  fs::create_symlink(fs::absolute(path, ec), link, ec);
+  made.Add(dir);  // removed after the link
+  if (ec) throw UsageError(path + ": cannot link it as " + link.string() + ": " + ec.message());
+  made.Add(link);
+  return link.string();
 }
 
 // The --spectrum output, checked before the analysis so that a path that
@@ -113,12 +203,18 @@ int RunAnalyze(const Args& args) {
 
   // The component fails silently on a bad WAV; the file is checked here
   // first so that the reason reaches the user.
+  PrivateFiles made;
+  std::string component_path = path;
   if (kind == FileKind::Wav) {
     const tonvel::wav_info info = tonvel::read_wav(path);
     if (info.status != tonvel::WavStatus::Success)
       throw UsageError(path + ": " + tonvel::WavFailureText(info));
+    const std::string refusal = Unanalysable(info);
+    if (!refusal.empty()) throw UsageError(path + ": " + refusal);
+    if (host::LowerCase(host::ExtractFileExt(path)) != ".wav")
+      component_path = LinkAsWav(path, made);
   } else if (kind == FileKind::Mp3) {
-    PlaceMp3(path);
+    component_path = PlaceMp3(path, made);
   }
 
   std::unique_ptr<SpectrumOutput> spectrum;
@@ -140,12 +236,20 @@ int RunAnalyze(const Args& args) {
     key = KeyReport{k, a1, a2, f1, f2};
   };
   try {
-    dtmf->set_LoadWavMp3Sharc_path(path);
+    dtmf->set_LoadWavMp3Sharc_path(component_path);
   } catch (const host::Exception& e) {
     throw UsageError(e.what());
   }
   if (kind != FileKind::HexList && !tonvel::file_analysis::LastFailure().empty())
     throw UsageError(path + ": " + tonvel::file_analysis::LastFailure());
+  // The spectrum is that of the first N samples only; say so when the file
+  // holds more, since keys later in it are not looked at.
+  const size_t analysed = 2 * tonvel::outwav.y.size();
+  if (kind != FileKind::HexList && tonvel::inwav.y.size() > analysed)
+    std::fprintf(stderr,
+                 "velmora analyze: %s: only the first %zu of its %zu samples are analysed; "
+                 "velmora decode %s finds the key presses in all of it\n",
+                 path.c_str(), analysed, tonvel::inwav.y.size(), path.c_str());
 
   if (tone) PrintTone(json, tone->asum, tone->noise_level, tone->a0, tone->f0);
   if (key) PrintKey(json, key->key, key->a1, key->a2, key->f1, key->f2);
@@ -180,15 +284,15 @@ VELMORA_COMMAND(analyze) {
       "strongest tone) and, when a DTMF key is recognised, a Key line (key; a1, a2: the\n"
       "two strongest levels in dB; f1, f2: their frequencies in Hz).\n"
       "\n"
-      "The kind of file comes from its extension, in any case:\n"
-      "  .wav  a PCM WAV file; the second byte of every byte pair is a sample, so\n"
-      "        16-bit files give their high bytes (stereo interleaved) and 8-bit\n"
-      "        files cannot give a key.  The spectrum is that of the first\n"
-      "        FFT_point samples (a power of two).\n"
-      "  .mp3  decoded by plugins/lame beside velmora, which reads the MP3 from that\n"
-      "        plugins/ folder: an MP3 given elsewhere is copied there first\n"
-      "        (replacing a file of the same name), and the decoded WAV is left\n"
-      "        there as NAME.mp3.wav.\n"
+      "A file that begins as a RIFF/WAVE file is a WAV; otherwise the kind comes\n"
+      "from the extension, in any case:\n"
+      "  .wav  an 8- or 16-bit PCM WAV file (others are refused with exit 2): 8-bit\n"
+      "        samples are read one per byte, 16-bit ones by their high bytes\n"
+      "        (stereo interleaved).  The spectrum is that of the first FFT_point\n"
+      "        samples (a power of two); a longer file is noted on stderr (velmora\n"
+      "        decode finds every key press in a file).\n"
+      "  .mp3  decoded by plugins/lame beside velmora from a private copy in that\n"
+      "        plugins/ folder; the copy and the decoded WAV are removed afterwards.\n"
       "  else  a hexadecimal sample list: one sample per line (optionally 0x-prefixed,\n"
       "        optionally under a first line @@Hexadecimal); its spectrum has positions,\n"
       "        not frequencies, as x, and only the noise level is new (GetTone repeats\n"

@@ -61,8 +61,9 @@ int64_t NowMs() {
 // ---- options -------------------------------------------------------------------
 
 std::vector<OptionSpec> InputOptions() {
-  return {{"--input", "FILE.wav|loopback|default|none",
-           "the sound input: a WAV file played as the microphone, the loopback of the "
+  return {{"--input", "FILE|-|loopback|default|none",
+           "the sound input: a sound file (- for standard input) played as the microphone, the "
+           "loopback of the "
            "outputs, the system's default device, or none (default: the system's device "
            "when there is one)"},
           {"--fast", "", "with a file: deliver its buffers as fast as they are processed"}};
@@ -234,10 +235,11 @@ std::string ToUtf8(std::string_view ansi) {
 }
 
 void PrintLine(const std::string& line) {
-  // stdout is buffered by the C library (fully, unless it is a terminal):
-  // no flush per line.
+  // Flushed per line, so that a reader at the other end of a pipe sees each
+  // event when it happens rather than when the buffer fills or at exit.
   std::fwrite(line.data(), 1, line.size(), stdout);
   std::fputc('\n', stdout);
+  std::fflush(stdout);
 }
 
 void AppendNumberForHumans(std::string& out, double value) {

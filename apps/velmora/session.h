@@ -49,9 +49,10 @@ struct InputSource {
 };
 
 // Makes --input the default sound input of later opens:
-//   FILE.wav  the file played as the microphone (checked now: a missing file
-//             or one that is not a PCM WAV is a UsageError naming the file
-//             and the reason)
+//   FILE, -   the sound file (any format libsndfile reads; - is standard
+//             input) played as the microphone (a file is checked now: one
+//             that cannot be read is a UsageError naming it and the reason;
+//             a pipe is checked when it is opened)
 //   loopback  what the outputs play
 //   default   the system's default device (PortAudio)
 //   none      no input device

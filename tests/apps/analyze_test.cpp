@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "gtest/gtest.h"
@@ -81,7 +82,9 @@ TEST(AnalyzeCommand, WavMp3ListSpectrumAndJson) {
   const std::string wav = SoxKey(dir, kKeys[5], 44100, "0.25", "0");
   RunResult r = RunVelmora({"analyze", wav});
   ASSERT_EQ(r.exit_code, 0) << r.err;
-  EXPECT_EQ(r.err, "");
+  // 0.25 s of sound, of which the first 2048 samples are analysed: said.
+  EXPECT_NE(r.err.find("only the first 2048 of its 11025 samples"), std::string::npos) << r.err;
+  EXPECT_EQ(SplitLines(r.err).size(), 1u);
   std::vector<std::string> lines = SplitLines(r.out);
   ASSERT_EQ(lines.size(), 2u) << r.out;
   EXPECT_EQ(lines[0].rfind("GetTone asum=0 ", 0), 0u) << r.out;
@@ -112,8 +115,8 @@ TEST(AnalyzeCommand, WavMp3ListSpectrumAndJson) {
   EXPECT_LT(std::stod(JsonValues(r.out, "GetTone", "noise_level")[0]), 0.0);
   EXPECT_EQ(SplitLines(ReadFile(csv)).size(), 1u + 126u);  // positions 2 .. 127 of 256
 
-  // An MP3 elsewhere is copied into plugins/ beside the program and decoded
-  // there.
+  // An MP3 elsewhere is copied into plugins/ beside the program under a
+  // private name and decoded there; nothing is left behind.
   if (HaveProgram("lame")) {
     const std::string name = "analyze_" + std::to_string(getpid()) + ".mp3";
     const std::string mp3 = dir.file(name);
@@ -122,10 +125,10 @@ TEST(AnalyzeCommand, WavMp3ListSpectrumAndJson) {
     EXPECT_EQ(r.exit_code, 0) << r.err;
     EXPECT_NE(r.out.find("Key key=5 "), std::string::npos) << r.out;
     const fs::path plugins = fs::path(VelmoraProgram()).parent_path() / "plugins";
-    EXPECT_TRUE(fs::exists(plugins / name));
-    EXPECT_TRUE(fs::exists(plugins / (name + ".wav")));
-    fs::remove(plugins / name);
-    fs::remove(plugins / (name + ".wav"));
+    for (const auto& entry : fs::directory_iterator(plugins))
+      EXPECT_EQ(entry.path().filename().string().find("velmora-analyze-"), std::string::npos)
+          << entry.path();
+    EXPECT_FALSE(fs::exists(plugins / name));
   }
 }
 
@@ -153,6 +156,32 @@ TEST(AnalyzeCommand, AFileThatCannotBeAnalysedIsOneLineAndExit2) {
     EXPECT_NE(r.err.find(c.file), std::string::npos) << r.err;
     EXPECT_NE(r.err.find(c.reason), std::string::npos) << r.err;
   }
+  // What the component's WAV reading cannot analyse: encodings other than
+  // 8- and 16-bit PCM (made by sox) and a format chunk with no channels.
+  const std::string key = SoxKey(dir, kKeys[5], 44100, "0.1", "0");
+  for (const auto& [encoding, reason] :
+       std::vector<std::pair<std::vector<std::string>, std::string>>{
+           {{"-b", "24"}, "extensible"},
+           {{"-e", "floating-point", "-b", "32"}, "floating-point"},
+           {{"-e", "a-law"}, "A-law"},
+           {{"-e", "u-law"}, "law samples"}}) {
+    const std::string other = dir.file("other_" + reason + ".wav");
+    std::vector<std::string> argv = {"sox", key};
+    argv.insert(argv.end(), encoding.begin(), encoding.end());
+    argv.push_back(other);
+    ASSERT_EQ(testing::Run(argv).exit_code, 0);
+    RunResult r = RunVelmora({"analyze", other});
+    EXPECT_EQ(r.exit_code, 2) << other;
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(SplitLines(r.err).size(), 1u) << r.err;
+    EXPECT_NE(r.err.find(reason), std::string::npos) << r.err;
+  }
+  const std::string mute = dir.file("mute.wav");
+  WriteFile(mute, Riff(FmtChunk(1, 0, 44100, 16) + Chunk("data", std::string(4096, '\x10'))));
+  RunResult r = RunVelmora({"analyze", mute});
+  EXPECT_EQ(r.exit_code, 2);
+  EXPECT_NE(r.err.find("no channels"), std::string::npos) << r.err;
+
   EXPECT_EQ(RunVelmora({"analyze"}).exit_code, 2);
   EXPECT_EQ(RunVelmora({"analyze", text, list}).exit_code, 2);
   EXPECT_EQ(RunVelmora({"analyze", list, "--set", "FFT_window=dB_1"}).exit_code, 2);
@@ -184,6 +213,46 @@ TEST(AnalyzeCommand, SpectrumToStandardOutputAndAnUnwritablePathBeforeAnyResult)
   EXPECT_FALSE(fs::exists(dir.file("s.csv")));
 }
 
+// The program's own 8-bit recordings give their key; a WAV is a WAV by its
+// content whatever its name.
+TEST(AnalyzeCommand, EightBitRecordingsAndWavByContent) {
+  TempDir dir;
+  const std::string dialled = dir.file("dialled.wav");
+  ASSERT_EQ(RunVelmora({"dial", "9", "--output", dialled}).exit_code, 0);
+  RunResult r = RunVelmora({"analyze", dialled});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_NE(r.out.find("Key key=9 "), std::string::npos) << r.out;
+  const std::string named = dir.file("key5.dat");
+  fs::copy_file(SoxKey(dir, kKeys[5], 44100, "0.1", "0"), named);
+  r = RunVelmora({"analyze", named});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_NE(r.out.find("Key key=5 "), std::string::npos) << r.out;
+}
+
+// Two analyses at once of different MP3 files with the same name each
+// report their own key.
+TEST(AnalyzeCommandConcurrency, Mp3FilesWithTheSameNameAtOnce) {
+  if (!HaveProgram("lame")) GTEST_FAIL() << "lame is not installed (make deps installs it)";
+  TempDir dir;
+  std::vector<std::string> mp3s;
+  for (int i : {1, 15}) {
+    fs::create_directory(dir.path() / std::to_string(i));
+    const std::string mp3 = (dir.path() / std::to_string(i) / "same.mp3").string();
+    ASSERT_EQ(
+        testing::Run({"lame", "--quiet", SoxKey(dir, kKeys[i], 44100, "0.25", "0"), mp3}).exit_code,
+        0);
+    mp3s.push_back(mp3);
+  }
+  for (int round = 0; round < 3; ++round) {
+    RunResult results[2];
+    std::thread other([&] { results[1] = RunVelmora({"analyze", mp3s[1]}); });
+    results[0] = RunVelmora({"analyze", mp3s[0]});
+    other.join();
+    EXPECT_NE(results[0].out.find("Key key=2 "), std::string::npos) << results[0].out;
+    EXPECT_NE(results[1].out.find("Key key=d "), std::string::npos) << results[1].out;
+  }
+}
+
 // Keys with repeats collapsed (a key spans several buffers).
 std::string Collapse(const std::vector<std::string>& keys) {
   std::string out;
@@ -212,7 +281,7 @@ TEST(ListenKeysConcurrency, BatchDecoderAgreesWithMultimonNg) {
   argv.push_back(wav);
   ASSERT_EQ(testing::Run(argv).exit_code, 0);
 
-  RunResult r = RunVelmora({"listen", "--input", wav, "--fast", "--keys"});
+  RunResult r = RunVelmora({"listen", "--input", wav, "--fast", "--raw"});
   ASSERT_EQ(r.exit_code, 0) << r.err;
   std::vector<std::string> ours;
   for (const std::string& line : SplitLines(r.out)) {

@@ -87,7 +87,7 @@ TEST(ListenOutputConcurrency, KeysOnlyPrintsTheKeyLinesOfTheFullOutput) {
     if (line.rfind("Key ", 0) == 0) key_lines += line + "\n";
   EXPECT_NE(key_lines.find("Key key=5 "), std::string::npos) << all.out;
   EXPECT_NE(key_lines.find("Key key=# "), std::string::npos) << all.out;
-  RunResult keys = RunVelmora({"listen", "--input", wav, "--fast", "--keys"});
+  RunResult keys = RunVelmora({"listen", "--input", wav, "--fast", "--raw"});
   ASSERT_EQ(keys.exit_code, 0) << keys.err;
   EXPECT_EQ(keys.err, "");
   EXPECT_EQ(keys.out, key_lines);

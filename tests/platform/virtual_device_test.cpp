@@ -171,22 +171,12 @@ TEST_F(FileSourceErrors, BadInputFilesGiveOneClearReason) {
     return CheckInputFile(path);
   };
   std::string fmt16 = WavBytes(8000, 1, 16, std::string(100, '\0'));
-  auto with = [&](size_t at, uint16_t v) {
-    std::string s = fmt16;
-    s[at] = static_cast<char>(v);
-    s[at + 1] = static_cast<char>(v >> 8);
-    return s;
-  };
   EXPECT_EQ(reason("good.wav", fmt16), "");
-  EXPECT_NE(reason("text.wav", "hello, this is no sound file").find("not a RIFF/WAVE file"),
-            std::string::npos);
-  EXPECT_NE(reason("empty.wav", "").find("not a RIFF/WAVE file"), std::string::npos);
-  EXPECT_NE(reason("float.wav", with(20, 3)).find("floating-point"), std::string::npos);
-  EXPECT_NE(reason("adpcm.wav", with(20, 2)).find("format tag 2 is not PCM"), std::string::npos);
-  EXPECT_NE(reason("24.wav", with(34, 24)).find("24-bit"), std::string::npos);
-  EXPECT_NE(reason("six.wav", with(22, 6)).find("6 channels"), std::string::npos);
-  std::string data_first = "RIFF" + fmt16.substr(4, 8) + fmt16.substr(36);
-  EXPECT_NE(reason("order.wav", data_first).find("before the format"), std::string::npos);
+  for (const char* bad : {"text.wav", "empty.wav"}) {
+    std::string why = reason(bad, bad == std::string("empty.wav") ? "" : "hello, no sound file");
+    EXPECT_NE(why.find("not a sound file that can be read"), std::string::npos) << why;
+  }
+  EXPECT_NE(CheckInputFile(dir_.path().string()).find("is a directory"), std::string::npos);
   std::string missing = dir_.file("missing.wav");
   std::string why = CheckInputFile(missing);
   EXPECT_NE(why.find(missing), std::string::npos);

@@ -30,8 +30,19 @@ constexpr const char* kPluginFolder = "plugins/";
 
 std::string g_last_failure;
 
-// Appends the second byte of every byte pair, as a signed 8-bit value.
-void TakeSamples(const std::vector<uint8_t>& data) {
+// Appends the samples of the data chunk.  8-bit PCM is unsigned, one sample
+// per byte, s = byte - 128, as the capture and the component's own
+// recordings have it; read as byte pairs it would be garbage.  Wider sound
+// contributes the second byte of every byte pair, as a signed 8-bit value
+// (the high byte of 16-bit samples).
+void TakeSamples(const std::vector<uint8_t>& data, uint16_t bits_per_sample) {
+  if (bits_per_sample == 8) {
+    const size_t first = inwav.y.size();
+    inwav.y.resize(first + data.size());
+    double* y = inwav.y.data() + first;
+    for (size_t i = 0; i < data.size(); ++i) y[i] = static_cast<int>(data[i]) - 128;
+    return;
+  }
   const size_t pairs = data.size() / 2;
   const size_t first = inwav.y.size();
   inwav.y.resize(first + pairs);
@@ -131,7 +142,7 @@ std::string AnalyseWavMp3(TDTMF& owner, const std::string& path) {
   }
   wav_info info = read_wav(wav);
   if (info.status != WavStatus::Success) return wav + ": " + WavFailureText(info);
-  TakeSamples(info.data);
+  TakeSamples(info.data, info.bits_per_sample);
   info.data = {};  // released before the spectrum is taken
   if (inwav.y.empty()) return wav + ": the data chunk holds no samples";
   calc_spektr(fcntpp);

@@ -6,9 +6,10 @@
 // sample list (hex_list.h).
 //
 // WAV and MP3 files go through the same spectrum and key decision as a live
-// buffer: the second byte of every byte pair of the data chunk becomes a
-// sample (the high byte of 16-bit sound; stereo channels interleaved; an
-// 8-bit file is read the same way, so it cannot give a key), the spectrum
+// buffer: an 8-bit file gives one sample per byte (s = byte - 128, as the
+// capture does), otherwise the second byte of every byte pair of the data
+// chunk becomes a sample (the high byte of 16-bit sound; stereo channels
+// interleaved), the spectrum
 // is taken of the first N samples, and the bin spacing follows the file's
 // rate and channel count.  Afterwards GetTone and, when a key is known, Key
 // are raised, also when a WAV or MP3 analysis failed: such a failure is

@@ -150,7 +150,7 @@ void SetWindowMessagePoster(WindowMessagePoster poster);
 
 enum class DeviceKind {
   PortAudio,   // the system's sound devices
-  FileSource,  // input: a PCM WAV file played as the microphone
+  FileSource,  // input: a sound file (or a pipe, "-") played as the microphone
   Loopback,    // what the outputs play, mixed and captured
   FileSink,    // output: what is played, written to a WAV file
   None,        // no device: opens fail, counts are 0
@@ -158,7 +158,7 @@ enum class DeviceKind {
 
 struct InputChoice {
   DeviceKind kind = DeviceKind::None;
-  std::string path;   // FileSource: the WAV file
+  std::string path;   // FileSource: the sound file; "-" is standard input
   bool fast = false;  // FileSource: fill each buffer as soon as it is queued
 };
 
@@ -184,7 +184,9 @@ void ResetDeviceChoice();
 // failed ("" when the latest open succeeded).
 std::string LastDeviceError();
 // Checks that `path` can be played by the file source; returns "" when it
-// can, else one line naming the file and the reason.
+// can, else one line naming the file and the reason.  Standard input ("-")
+// and pipes are read once only and so are not checked here: a failure to
+// open them is LastDeviceError().
 std::string CheckInputFile(const std::string& path);
 // True once the most recently opened input is a file source that has
 // delivered its last sample (the notification for that buffer has been

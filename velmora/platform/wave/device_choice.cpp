@@ -9,7 +9,7 @@
 #include "velmora/platform/wave.h"
 #include "velmora/platform/wave/backend.h"
 #include "velmora/platform/wave/file_sink.h"
-#include "velmora/platform/wave/wav_file.h"
+#include "velmora/platform/wave/sound_file.h"
 
 namespace velmora::platform {
 
@@ -139,7 +139,10 @@ std::string LastDeviceError() {
 
 std::string CheckInputFile(const std::string& path) {
   if (path.empty()) return "no input file given";
-  wave::WavReader reader;
+  // A pipe or standard input can be read once only: it is checked when it
+  // is opened, and a failure then is LastDeviceError().
+  if (wave::IsStreamPath(path)) return "";
+  wave::SoundFileReader reader;
   return reader.Open(path);
 }
 

@@ -1,4 +1,5 @@
-// The file source: a PCM WAV file played as the microphone.
+// The file source: a sound file played as the microphone.  Any file that
+// libsndfile reads (sound_file.h), also from a pipe or standard input.
 //
 // The file is converted to the format the input was opened with (sample
 // width, channels, rate); a file already in that format is delivered byte
@@ -20,7 +21,7 @@
 #include <cstring>
 
 #include "velmora/platform/wave/backend.h"
-#include "velmora/platform/wave/wav_file.h"
+#include "velmora/platform/wave/sound_file.h"
 
 namespace velmora::platform::wave {
 
@@ -28,8 +29,9 @@ namespace {
 
 class FileSource final : public CaptureStream {
  public:
-  FileSource(WavReader reader, const PcmFormat& format, bool fast)
+  FileSource(SoundFileReader reader, const PcmFormat& format, bool fast, size_t read_ahead)
       : reader_(std::move(reader)),
+        read_ahead_(read_ahead),
         format_(format),
         fast_(fast),
         converter_(reader_.format(), format),
@@ -66,8 +68,6 @@ class FileSource final : public CaptureStream {
   bool ReadsWithoutWaiting() const override { return fast_; }
 
  private:
-  static constexpr size_t kReadAheadBytes = 256 * 1024;
-
   bool FileUsedUp() const { return reader_.AtEnd() && ahead_start_ == ahead_.size(); }
 
   // Copies up to `size` file bytes (whole frames) to `out`, refilling the
@@ -78,7 +78,7 @@ class FileSource final : public CaptureStream {
       if (ahead_start_ == ahead_.size()) {
         if (reader_.AtEnd()) break;
         ahead_.resize(reader_.format().block_align() *
-                      std::max<size_t>(kReadAheadBytes / reader_.format().block_align(), 1));
+                      std::max<size_t>(read_ahead_ / reader_.format().block_align(), 1));
         ahead_.resize(reader_.Read(ahead_.data(), ahead_.size()));
         ahead_start_ = 0;
         if (ahead_.empty()) break;
@@ -108,7 +108,8 @@ class FileSource final : public CaptureStream {
     }
   }
 
-  WavReader reader_;
+  SoundFileReader reader_;
+  size_t read_ahead_;
   PcmFormat format_;
   bool fast_;
   PcmConverter converter_;
@@ -134,13 +135,16 @@ std::unique_ptr<CaptureStream> OpenInput(const InputChoice& choice, uint32_t ind
     error = {MMSYSERR_NODRIVER, "file source: no input file given"};
     return nullptr;
   }
-  WavReader reader;
+  SoundFileReader reader;
   std::string why = reader.Open(choice.path);
   if (!why.empty()) {
     error = {MMSYSERR_NODRIVER, why};
     return nullptr;
   }
-  return std::make_unique<FileSource>(std::move(reader), format, choice.fast);
+  // A file is read ahead in large blocks; a pipe in small ones, so that sound
+  // arriving at its own pace is not held back until a large block is full.
+  const size_t read_ahead = IsStreamPath(choice.path) ? 4096 : 256 * 1024;
+  return std::make_unique<FileSource>(std::move(reader), format, choice.fast, read_ahead);
 }
 
 }  // namespace

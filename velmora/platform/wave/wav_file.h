@@ -1,6 +1,6 @@
-// PCM WAV files for the virtual devices: a reader for the file source (any
-// PCM WAV of 8 or 16 bits, mono or stereo, any rate) and a writer for the
-// file sink (the 44-byte header, completed whenever asked).
+// PCM WAV files for the virtual devices: the writer of the file sink (the
+// 44-byte header, completed whenever asked).  The file source reads through
+// libsndfile (sound_file.h).
 #pragma once
 
 #include <cstdint>
@@ -28,26 +28,6 @@ class File {
 
  private:
   std::FILE* f_ = nullptr;
-};
-
-class WavReader {
- public:
-  // Opens `path` and finds its sound data.  Returns "" or one line naming
-  // the file and the reason it cannot be played.
-  std::string Open(const std::string& path);
-  const PcmFormat& format() const { return format_; }
-  uint64_t data_bytes() const { return data_bytes_; }
-  // Copies up to `size` bytes of sound (whole frames) into `out`; 0 at the end.
-  size_t Read(uint8_t* out, size_t size);
-  bool AtEnd() const { return left_ == 0; }
-
- private:
-  std::string Parse(uint64_t file_size);
-
-  File file_;
-  PcmFormat format_;
-  uint64_t data_bytes_ = 0;
-  uint64_t left_ = 0;
 };
 
 class WavWriter {
