@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "apps/velmora/command.h"
+#include "apps/velmora/key_press_output.h"
 #include "apps/velmora/plot.h"
 #include "apps/velmora/session.h"
 #include "velmora/component/spectrum.h"
@@ -21,10 +22,8 @@ namespace velmora::app {
 namespace {
 
 constexpr int32_t kTransform = 2048;
-constexpr uint16_t kWindowCode = 3;       // dB_92: the four-term Blackman-Harris window
-constexpr double kWindowGain = 0.35875;   // its mean weight (a0)
-constexpr int32_t kCaptureBuffer = 2048;  // samples per buffer of the component
-constexpr double kCaptureRate = 44100;
+constexpr uint16_t kWindowCode = 3;      // dB_92: the four-term Blackman-Harris window
+constexpr double kWindowGain = 0.35875;  // its mean weight (a0)
 
 // The whole file as mono samples in [-1, 1].
 std::vector<float> ReadMono(const std::string& path, uint32_t& rate) {
@@ -103,8 +102,9 @@ Spectrogram Compute(const std::vector<float>& mono, uint32_t rate, int width, in
   return s;
 }
 
-// The buffers in which the component's key decision found a key, run over
-// the file as the batch decoder does (the file source, as fast as it goes).
+// The key presses in the file, found as `velmora decode` finds them: the
+// component's key decision run over the file through the file source, as
+// fast as it goes, and the press detector over its per-buffer results.
 std::vector<Spectrogram::Mark> KeyMarks(const std::string& path) {
   Args input;
   input.Add("--input", path);
@@ -112,15 +112,12 @@ std::vector<Spectrogram::Mark> KeyMarks(const std::string& path) {
   ChooseInput(input);
   auto dtmf = std::make_unique<tonvel::TDTMF>(nullptr);
   std::vector<Spectrogram::Mark> marks;
-  int64_t buffer = 0;
-  dtmf->GetTone = [&buffer](host::TObject*, int32_t, double, double, double) { ++buffer; };
-  // Key follows GetTone of the same buffer.
-  dtmf->Key = [&](host::TObject*, const std::string& key, double, double, double, double) {
-    const double start = (buffer - 1) * kCaptureBuffer / kCaptureRate;
-    marks.push_back({start, start + kCaptureBuffer / kCaptureRate, ToUtf8(key)});
-  };
+  PressTracker presses(*dtmf, tonvel::KeyPressSettings{}, [&marks](const tonvel::KeyPress& p) {
+    marks.push_back({p.start_s, p.start_s + p.duration_s, std::string(1, p.key)});
+  });
   if (!ReportMissingInput("spectrogram")) return marks;
   if (RunLoop(std::nullopt, [] { return InputUsedUp(); })) DrainMessages();
+  presses.Finish();
   return marks;
 }
 
@@ -155,7 +152,7 @@ int RunSpectrogram(const Args& args) {
             std::to_string(lay.plot_height) + " for 0.." + NumberForHumans(s.seconds) + " s and " +
             NumberForHumans(max_hz) + "..0 Hz; keys at y " + std::to_string(lay.marks_y) +
             " height " + std::to_string(lay.marks_height) + "; " + std::to_string(s.marks.size()) +
-            " buffers with a key");
+            " key presses");
   return kExitOk;
 }
 
@@ -164,7 +161,7 @@ int RunSpectrogram(const Args& args) {
 VELMORA_COMMAND(spectrogram) {
   return Command{
       "spectrogram",
-      "draw a WAV file's spectrogram, with the buffers where a DTMF key was found",
+      "draw a WAV file's spectrogram, with the DTMF key presses marked",
       "velmora spectrogram FILE.wav -o OUT.png|OUT.svg [--width W] [--height H] "
       "[--max-freq HZ] [--range DB] [--no-keys]",
       {{"--out", "OUT", "the picture to write (.png or .svg)", false, "-o"},
@@ -172,15 +169,14 @@ VELMORA_COMMAND(spectrogram) {
        {"--height", "H", "rows of the level area (default 400)"},
        {"--max-freq", "HZ", "the highest frequency shown (default half the sample rate)"},
        {"--range", "DB", "the levels shown, down from 0 dBFS (default 120)"},
-       {"--no-keys", "", "do not run the key decision over the file"}},
+       {"--no-keys", "", "do not look for key presses in the file"}},
       "Draws the whole file (any PCM WAV, mixed to mono) with time across, frequency\n"
       "up and the level as colour (dBFS: a full-scale sine is 0 dB; black is --range dB\n"
       "below), with a time axis in seconds, a frequency axis in Hz and a colour scale.\n"
       "Each column is the mean power of the 2048-point transforms (Blackman-Harris\n"
       "window) that tile its span of time (for short files, the one centred on it).\n"
-      "Above the levels a green bar marks every 2048-sample buffer in which the tone\n"
-      "component's key decision found a key, as `velmora listen --input FILE --fast\n"
-      "--keys` reports them, with the key's name at the start of each run.\n"
+      "Above the levels a green bar marks every key press, as `velmora decode FILE`\n"
+      "reports them, with the key's name at its start.\n"
       "Prints one line giving the picture's size and where the level area and the key\n"
       "marks lie.",
       RunSpectrogram};
