@@ -16,7 +16,7 @@
 #include "apps/velmora/session.h"
 #include "velmora/component/spectrum.h"
 #include "velmora/component/tonvel.h"
-#include "velmora/platform/wave/wav_file.h"
+#include "velmora/platform/wave/sound_file.h"
 
 namespace velmora::app {
 namespace {
@@ -25,15 +25,15 @@ constexpr int32_t kTransform = 2048;
 constexpr uint16_t kWindowCode = 3;      // dB_92: the four-term Blackman-Harris window
 constexpr double kWindowGain = 0.35875;  // its mean weight (a0)
 
-// The whole file as mono samples in [-1, 1].
+// The whole file (any format the file source reads) as mono samples in
+// [-1, 1].
 std::vector<float> ReadMono(const std::string& path, uint32_t& rate) {
-  platform::wave::WavReader reader;
+  platform::wave::SoundFileReader reader;
   const std::string failure = reader.Open(path);
   if (!failure.empty()) throw UsageError(failure);
   const platform::wave::PcmFormat format = reader.format();
   rate = format.rate;
   std::vector<float> mono;
-  mono.reserve(reader.data_bytes() / format.block_align());
   std::vector<uint8_t> bytes(1 << 16);
   std::vector<float> frames;
   for (;;) {

@@ -15,6 +15,7 @@
 #include "tests/component/tonvel_fixture.h"
 #include "velmora/component/unit_state.h"
 #include "velmora/host/form_stream.h"
+#include "velmora/host/paths.h"
 #include "velmora/host/random.h"
 #include "velmora/platform/process.h"
 
@@ -168,7 +169,7 @@ TEST(RecognitionRequest, EndpointIsAStoredProperty) {
 // ---- the encoder ---------------------------------------------------------------
 
 std::string Flac() {
-  const std::string flac = platform::FindExternalProgram("flac");
+  const std::string flac = host::FindExternalProgram("flac");
   if (flac.empty()) ADD_FAILURE() << "flac is not installed (scripts/deps.sh installs it)";
   return flac;
 }
