@@ -54,6 +54,13 @@ const std::vector<PropertyRow>& PropertyTable() {
        "record each loud passage to a WAV file (velmora record: True)", 0, 0, "True or False"},
       {"TriggerOff_Record_Sound_Recognize", "Boolean", "False", "",
        "send each finished recording for speech recognition", 0, 0, "True or False"},
+      {"TriggerOff_Recognize_URL", "string",
+       "https://www.google.com/speech-api/v1/recognize?xjerr=1&client=chromium&lang=ru-RU", "",
+       "the speech-recognition service each recording is posted to", 0, 0, "an https URL"},
+      {"TriggerOff_Recognize_CAFile", "string", "", "",
+       "certificate authorities the service's certificate must be signed by (empty: the "
+       "system's bundle)",
+       0, 0, "a PEM file name"},
       {"LoadWavMp3Sharc_path", "string", "", "", "analyse this WAV, MP3 or hexadecimal list file",
        0, 0, "a file name"},
       {"StartRealTime", "Boolean", "True", "", "process each captured buffer (False pauses)", 0, 0,

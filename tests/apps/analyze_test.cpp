@@ -194,12 +194,12 @@ TEST(AnalyzeCommand, SpectrumToStandardOutputAndAnUnwritablePathBeforeAnyResult)
   RunResult r = RunVelmora({"analyze", wav, "--spectrum", "-"}, "", std::chrono::seconds(30));
   ASSERT_EQ(r.exit_code, 0) << r.err;
   const std::vector<std::string> lines = SplitLines(r.out);
-  // Every second byte taken as a signed sample: 1024 samples of -128, so
-  // 512 bins, and bin 0 reads 20 log10(128 + 0.000001).
-  ASSERT_EQ(lines.size(), 1u + 1u + 512u) << "the result, the header, 512 bins";
+  // One unsigned sample per byte: 2048 samples of silence (0), so 1024
+  // bins, and bin 0 reads 20 log10(0 + 0.000001) = -120 dB.
+  ASSERT_EQ(lines.size(), 1u + 1u + 1024u) << "the result, the header, 1024 bins";
   EXPECT_EQ(lines[0].rfind("GetTone ", 0), 0u);
   EXPECT_EQ(lines[1], "x,y");
-  EXPECT_EQ(lines[2].rfind("0,42.1441994", 0), 0u) << lines[2];
+  EXPECT_EQ(lines[2], "0,-120");
   EXPECT_FALSE(fs::exists("-"));
 
   const std::string unwritable = dir.file("no-such-folder/spectrum.csv");
