@@ -181,6 +181,12 @@ TEST(ViewConcurrency, TwoBrowsersSeeADialledKeyWhileAStalledClientIsDropped) {
         },
         5s))
         << "page B never showed key 5";
+    // Once the tone has ended the press detector reports the whole press:
+    // one press of 5, not one per buffer.
+    EXPECT_TRUE(
+        Poll([&] { return a.Eval("return window.velmoraView.presses.join('');") == "5"; }, 10s))
+        << "page A never listed the press of 5: "
+        << a.Eval("return window.velmoraView.presses.join(',');");
 
     // The trace on the oscilloscope canvas: the screenshot holds many
     // colours, and the canvas's area its green trace across the width.
