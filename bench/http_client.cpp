@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/round_summary.h"
 #include "benchmark/benchmark.h"
 #include "tests/peers/tls_peers.h"
 #include "velmora/net/httpclient.h"
@@ -172,44 +173,10 @@ void VelmoraRequests(benchmark::State& state, bool https, bool reuse) {
   state.SetItemsProcessed(int64_t{kRequests} * state.iterations());
 }
 
-// Keeps every run for the summary.
-class Collector : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& r : runs) {
-      std::string name = r.benchmark_name();
-      std::string kind = name.substr(0, name.find("/round"));
-      auto rate = [&](const char* key) {
-        auto it = r.counters.find(key);
-        return it == r.counters.end() ? 0.0 : static_cast<double>(it->second);
-      };
-      results[kind].push_back(rate(
-          kind.find("download") != std::string::npos ? "bytes_per_second" : "items_per_second"));
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-  std::map<std::string, std::vector<double>> results;
-};
-
-double Median(std::vector<double> v) {
-  if (v.empty()) return 0;
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
-
-void Summary(const Collector& c, const std::string& ours, const std::string& peer, const char* unit,
-             double scale) {
-  auto a = c.results.find(ours);
-  auto b = c.results.find(peer);
-  if (a == c.results.end() || b == c.results.end()) return;
-  std::vector<double> ratios;
-  for (size_t i = 0; i < a->second.size() && i < b->second.size(); ++i)
-    if (b->second[i] > 0) ratios.push_back(a->second[i] / b->second[i]);
-  std::sort(ratios.begin(), ratios.end());
-  std::printf(
-      "%-26s median %9.1f %s   %-26s median %9.1f %s   ratio median %.3f (min %.3f, max %.3f)\n",
-      ours.c_str(), Median(a->second) / scale, unit, peer.c_str(), Median(b->second) / scale, unit,
-      Median(ratios), ratios.empty() ? 0 : ratios.front(), ratios.empty() ? 0 : ratios.back());
+// A summary line for the names of two kinds.
+void Summary(const velmora::bench::Collector& c, const std::string& ours, const std::string& peer,
+             const char* unit, double scale) {
+  velmora::bench::Summary(c, ours.c_str(), peer.c_str(), unit, scale);
 }
 
 void Register(const std::string& name, void (*fn)(benchmark::State&, bool, bool), bool https,
@@ -241,7 +208,7 @@ int main(int argc, char** argv) {
     Register("fresh_http_velmora" + r, VelmoraRequests, false, false);
   }
   benchmark::Initialize(&argc, argv);
-  Collector collector;
+  velmora::bench::Collector collector;
   benchmark::RunSpecifiedBenchmarks(&collector);
   std::printf("\nSummary over %d interleaved rounds:\n", kRounds);
   for (const char* s : {"http", "https"}) {

@@ -110,17 +110,17 @@ Args ParseArgs(const Command& command, const std::vector<std::string>& argv) {
       args.Add("--help", "");
       continue;
     }
-    const OptionSpec* spec = FindOption(command, name, short_form);
-    if (!spec)
+    const OptionSpec* option = FindOption(command, name, short_form);
+    if (!option)
       throw UsageError("unknown option " + name + " (see velmora " + command.name + " --help)");
-    if (spec->value_name.empty()) {
+    if (option->value_name.empty()) {
       if (has_inline) throw UsageError(name + " takes no value");
     } else if (!has_inline) {
-      if (i + 1 >= argv.size()) throw UsageError(name + " needs a value " + spec->value_name);
+      if (i + 1 >= argv.size()) throw UsageError(name + " needs a value " + option->value_name);
       value = argv[++i];
     }
-    if (!spec->repeatable && args.Has(spec->name)) throw UsageError(name + " is given twice");
-    args.Add(spec->name, value);
+    if (!option->repeatable && args.Has(option->name)) throw UsageError(name + " is given twice");
+    args.Add(option->name, value);
   }
   return args;
 }
