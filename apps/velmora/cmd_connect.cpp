@@ -7,17 +7,16 @@
 // silence after the input ended.  A connection that fails prints the
 // socket's error code and text and exits with 1.
 #include <netdb.h>
-#include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "apps/velmora/command.h"
+#include "apps/velmora/connect_relay.h"
 #include "apps/velmora/connect_tls.h"
 #include "apps/velmora/connect_udp.h"
 #include "velmora/net/blocksock.h"
@@ -56,26 +55,8 @@ HostPort ParseHostPort(const std::string& option, const std::string& text) {
   return hp;
 }
 
-// The code, the library's text and, where a system call failed and says
-// more, the system's own words.
-[[noreturn]] void Fail(const net::TBlockSocket& sock) {
-  std::string line = std::to_string(sock.LastError()) + " " + sock.LastErrorText();
-  const int sys = net::LastSystemError();
-  if (sys != 0) {
-    const std::string words = std::strerror(sys);
-    if (words != sock.LastErrorText()) line += " (" + words + ")";
-  }
-  throw WorkFailed(line);
-}
-
 // The proxy handshake's bound when --timeout is not given.
 constexpr int32_t kDefaultHandshakeMs = 10000;
-
-void WriteOut(const std::string& bytes) {
-  if (bytes.empty()) return;
-  std::fwrite(bytes.data(), 1, bytes.size(), stdout);
-  std::fflush(stdout);
-}
 
 int RunConnect(const Args& args) {
   if (WantsUdp(args)) return RunConnectUdp(args);
@@ -142,57 +123,44 @@ int RunConnect(const Args& args) {
   ConfigureTls(sock, args, host);
 
   sock.Connect(host, port);
-  if (sock.LastError() != 0) Fail(sock);
+  if (sock.LastError() != 0) FailConnection(sock);
   const bool tls = args.Has("--tls");
   if (tls) {
     sock.SSLDoConnect();
-    if (sock.LastError() != 0) Fail(sock);
+    if (sock.LastError() != 0) FailConnection(sock);
     if (trace) TraceTls(sock);
   }
 
-  using Clock = std::chrono::steady_clock;
-  bool input_open = true;
-  auto quiet_since = Clock::now();
+  RelayWait wait(sock.Socket(), timeout);
   char buffer[65536];
   for (;;) {
     // Bytes the connection set-up already read (after a proxy's reply).
     if (!sock.InputBacklog().empty() || (tls && sock.SSL()->WaitingData() > 0)) {
       WriteOut(sock.RecvPacket(0));
-      quiet_since = Clock::now();
+      wait.Activity();
       continue;
     }
-    int wait_ms = -1;
-    if (!input_open && timeout >= 0) {
-      auto quiet =
-          std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - quiet_since).count();
-      if (quiet >= timeout) return kExitOk;
-      wait_ms = static_cast<int>(timeout - quiet);
-    }
-    pollfd fds[2] = {{sock.Socket(), POLLIN, 0}, {input_open ? STDIN_FILENO : -1, POLLIN, 0}};
-    int r = ::poll(fds, 2, wait_ms);
-    if (r < 0 && errno == EINTR) continue;
-    if (r < 0) throw WorkFailed(std::string("poll: ") + std::strerror(errno));
-    if (fds[0].revents) {
+    if (!wait.Next()) return kExitOk;
+    if (wait.SocketReady()) {
       std::string packet = sock.RecvPacket(0);
       if (sock.LastError() == net::WSAECONNRESET) return kExitOk;  // the peer closed
       // Over TLS: records without data (session tickets), or the peer's
       // close notification.
       if (tls && sock.LastError() == net::WSAETIMEDOUT) continue;
       if (tls && sock.LastError() == 0 && packet.empty()) return kExitOk;
-      if (sock.LastError() != 0) Fail(sock);
+      if (sock.LastError() != 0) FailConnection(sock);
       WriteOut(packet);
-      quiet_since = Clock::now();
+      wait.Activity();
     }
-    if (fds[1].revents) {
+    if (wait.InputReady()) {
       ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) {
-        input_open = false;
-        quiet_since = Clock::now();
+        wait.InputEnded();
         continue;
       }
       sock.SendBuffer(buffer, static_cast<int32_t>(n));
-      if (sock.LastError() != 0) Fail(sock);
+      if (sock.LastError() != 0) FailConnection(sock);
     }
   }
 }

@@ -8,30 +8,18 @@
 // GROUP with --multicast) and input lines answer whoever sent last.
 #include "apps/velmora/connect_udp.h"
 
-#include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <string>
 
+#include "apps/velmora/connect_relay.h"
 #include "velmora/net/blocksock.h"
 #include "velmora/net/netip.h"
 
 namespace velmora::app {
 namespace {
-
-[[noreturn]] void Fail(const net::TBlockSocket& sock) {
-  throw WorkFailed(std::to_string(sock.LastError()) + " " + sock.LastErrorText());
-}
-
-void WriteOut(const std::string& bytes) {
-  if (bytes.empty()) return;
-  std::fwrite(bytes.data(), 1, bytes.size(), stdout);
-  std::fflush(stdout);
-}
 
 // "host:port" or "[v6-address]:port" of a proxy.
 void SplitProxy(const std::string& text, std::string& host, std::string& port) {
@@ -116,10 +104,10 @@ int RunConnectUdp(const Args& args) {
     sock.set_Family(v6 ? net::SF_IP6 : net::SF_IP4);
     sock.EnableReuse(true);  // several listeners may share a group's port
     sock.Bind(v6 ? "::" : net::cAnyHost, args.Get("--listen"));
-    if (sock.LastError() != 0) Fail(sock);
+    if (sock.LastError() != 0) FailConnection(sock);
     if (!group.empty()) {
       sock.AddMulticast(group);
-      if (sock.LastError() != 0) Fail(sock);
+      if (sock.LastError() != 0) FailConnection(sock);
     }
   } else {
     if (args.Has("--broadcast")) sock.EnableBroadcast(true);
@@ -132,7 +120,7 @@ int RunConnectUdp(const Args& args) {
       sock.set_SocksPassword(args.Get("--pass"));
     }
     sock.Connect(args.positional[0], args.positional[1]);
-    if (sock.LastError() != 0) Fail(sock);
+    if (sock.LastError() != 0) FailConnection(sock);
     // Later resolutions keep to the handle's family (a socket of no family
     // reads "::1" as the IPv4 loopback once it has a handle).
     sock.set_Family(sock.UsesIPv6() ? net::SF_IP6 : net::SF_IP4);
@@ -149,46 +137,34 @@ int RunConnectUdp(const Args& args) {
     // keeps talking to its target.
     if (!listen) sock.SetRemoteSin(target_ip, target_port);
     sock.SendString(datagram);
-    if (sock.LastError() != 0) Fail(sock);
+    if (sock.LastError() != 0) FailConnection(sock);
   };
 
-  using Clock = std::chrono::steady_clock;
-  bool input_open = true;
+  RelayWait wait(sock.Socket(), timeout);
   std::string pending;
-  auto quiet_since = Clock::now();
   char buffer[65536];
   for (;;) {
-    int wait_ms = -1;
-    if (!input_open && timeout >= 0) {
-      auto quiet =
-          std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - quiet_since).count();
-      if (quiet >= timeout) return kExitOk;
-      wait_ms = static_cast<int>(timeout - quiet);
-    }
-    pollfd fds[2] = {{sock.Socket(), POLLIN, 0}, {input_open ? STDIN_FILENO : -1, POLLIN, 0}};
-    int r = ::poll(fds, 2, wait_ms);
-    if (r < 0 && errno == EINTR) continue;
-    if (r < 0) throw WorkFailed(std::string("poll: ") + std::strerror(errno));
-    if (fds[0].revents) {
+    if (!wait.Next()) return kExitOk;
+    if (wait.SocketReady()) {
       std::string datagram = sock.RecvPacket(0);
       if (sock.LastError() == net::WSANO_RECOVERY) {
         // A relayed datagram with a header that cannot be read: dropped.
         std::fprintf(stderr, "velmora connect: malformed datagram from the relay dropped\n");
       } else if (sock.LastError() != 0) {
-        Fail(sock);
+        FailConnection(sock);
       } else {
         have_peer = true;
         WriteOut(datagram);
       }
-      quiet_since = Clock::now();
+      wait.Activity();
     }
-    if (fds[1].revents) {
+    if (wait.InputReady()) {
       ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
       if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) input_open = false;
       if (n > 0) pending.append(buffer, static_cast<size_t>(n));
-      SendLines(pending, !input_open, send);
-      quiet_since = Clock::now();
+      if (n <= 0) wait.InputEnded();
+      SendLines(pending, !wait.InputOpen(), send);
+      wait.Activity();
     }
   }
 }

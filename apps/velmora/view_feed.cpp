@@ -95,7 +95,7 @@ void ViewFeed::OnSpectrum(const tonvel::TXYSeries& series, double noise_level, i
   Field(f, "trigger", trigger_);
   f += ",\"osc\":[";
   f += trace_;
-  f += "],\"spec\":[";
+  f += "],\"spectrum\":[";
   for (size_t i = 0; i < series.y.size(); ++i) {
     if (i) f += ',';
     AppendFixed(f, series.y[i], 1);

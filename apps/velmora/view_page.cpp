@@ -24,7 +24,7 @@ fieldset{border:1px solid #aaa;margin:0 0 8px}
 <div>
 <div>Oscilloscope</div><canvas id="osc" width="800" height="180"></canvas>
 <div>Spectrum <select id="maxf"><option>2000</option><option selected>4000</option><option>11025</option><option>22050</option></select> Hz shown</div>
-<canvas id="spec" width="800" height="300"></canvas>
+<canvas id="spectrum" width="800" height="300"></canvas>
 </div>
 <div>
 <fieldset><legend>Level</legend><div id="meter"><div id="meterbar"></div></div>
@@ -58,10 +58,10 @@ $("dial").onclick=()=>velmoraDial($("dialkeys").value);
 for(const id of ["FFT_window","FFT_point","FFT_noise"])$(id).onchange=e=>post(id,e.target.value);
 $("FFT_cut_minusamp").onchange=e=>post("FFT_cut_minusamp",e.target.checked?"True":"False");
 $("maxf").onchange=()=>{if(last)draw(last);};
-function peaks(spec,step){
+function peaks(levels,step){
   const loc=[];
-  for(let i=1;i+1<spec.length;i++)if(spec[i]>spec[i-1]&&spec[i]>=spec[i+1])loc.push(i);
-  loc.sort((a,b)=>spec[b]-spec[a]);
+  for(let i=1;i+1<levels.length;i++)if(levels[i]>levels[i-1]&&levels[i]>=levels[i+1])loc.push(i);
+  loc.sort((a,b)=>levels[b]-levels[a]);
   return loc.slice(0,2).map(i=>i*step);
 }
 function drawOsc(f){
@@ -74,8 +74,8 @@ function drawOsc(f){
   g.stroke();
 }
 function drawSpec(f){
-  const c=$("spec"),g=c.getContext("2d"),w=c.width,h=c.height,L=44,B=22;
-  const maxf=+$("maxf").value,s=f.spec;
+  const c=$("spectrum"),g=c.getContext("2d"),w=c.width,h=c.height,L=44,B=22;
+  const maxf=+$("maxf").value,s=f.spectrum;
   g.fillStyle="#0d1117";g.fillRect(0,0,w,h);
   let lo=0,hi=0;for(const v of s){lo=Math.min(lo,v);hi=Math.max(hi,v);}
   lo=Math.max(-130,Math.floor(lo/20)*20);hi=Math.ceil((hi+5)/20)*20;
@@ -108,7 +108,7 @@ es.onopen=()=>{V.connected=true;$("status").textContent="connected";};
 es.onerror=()=>{V.connected=false;$("status").textContent="reconnecting";};
 es.addEventListener("frame",e=>{
   const f=JSON.parse(e.data);last=f;V.frames++;V.level=f.level;V.trigger=f.trigger;
-  V.peaks=peaks(f.spec,f.step);V.settings={window:f.window,fft_point:f.fft_point,fft_noise:f.fft_noise,cut:f.cut};
+  V.peaks=peaks(f.spectrum,f.step);V.settings={window:f.window,fft_point:f.fft_point,fft_noise:f.fft_noise,cut:f.cut};
   $("level").textContent=f.level;$("meterbar").style.width=f.level+"%";
   $("noise").textContent=f.noise.toFixed(1);$("tone").textContent=f.a0>-1?f.f0.toFixed(0)+" Hz, "+f.a0.toFixed(1)+" dB":"-";
   for(const [id,v] of [["FFT_window",f.window],["FFT_point",String(f.fft_point)],["FFT_noise",String(f.fft_noise)]])

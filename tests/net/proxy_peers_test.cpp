@@ -13,8 +13,10 @@
 namespace velmora::net {
 namespace {
 
+using velmora::testing::Bytes;
 using velmora::testing::DanteServer;
 using velmora::testing::EchoHandler;
+using velmora::testing::Port16;
 using velmora::testing::RecordingRelay;
 using velmora::testing::SendAll;
 using velmora::testing::SshSocksProxy;
@@ -22,16 +24,6 @@ using velmora::testing::SystemUser;
 using velmora::testing::TcpServer;
 using velmora::testing::TempDir;
 using velmora::testing::TinyProxy;
-
-std::string Bytes(std::initializer_list<int> list) {
-  std::string s;
-  for (int b : list) s += static_cast<char>(b);
-  return s;
-}
-
-std::string Port16(int port) {
-  return Bytes({port >> 8, port & 0xFF});
-}
 
 // Sends a line through the socket and expects it back from the echo target.
 void ExpectEcho(TTCPBlockSocket& s, const std::string& line) {

@@ -12,17 +12,12 @@
 namespace velmora::net {
 namespace {
 
+using velmora::testing::Bytes;
 using velmora::testing::RecvExactly;
 using velmora::testing::SendAll;
 using velmora::testing::TcpServer;
 
 constexpr auto kWait = std::chrono::seconds(3);
-
-std::string Bytes(std::initializer_list<int> list) {
-  std::string s;
-  for (int b : list) s += static_cast<char>(b);
-  return s;
-}
 
 // A proxy that expects an exact exchange: for each step it reads as many
 // bytes as `expect` holds, records them, and answers `reply`; then it echoes.

@@ -14,24 +14,16 @@ namespace velmora::net {
 namespace {
 
 using namespace std::chrono_literals;
+using velmora::testing::Bytes;
 using velmora::testing::DanteServer;
 using velmora::testing::FreeLoopbackPort;
+using velmora::testing::Port16;
 using velmora::testing::RecvExactly;
 using velmora::testing::RecvUntilClose;
 using velmora::testing::SendAll;
 using velmora::testing::TcpServer;
 using velmora::testing::TempDir;
 using velmora::testing::UdpPeer;
-
-std::string Bytes(std::initializer_list<int> list) {
-  std::string s;
-  for (int b : list) s += static_cast<char>(b);
-  return s;
-}
-
-std::string Port16(int port) {
-  return Bytes({port >> 8, port & 0xFF});
-}
 
 TEST(DanteConcurrency, UdpAssociateRelaysADatagramAndItsReply) {
   TempDir dir;

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -26,6 +27,17 @@ namespace velmora::testing {
 int FreeLoopbackPort();
 // True once 127.0.0.1:port accepts a connection, within `timeout`.
 bool WaitForPort(int port, std::chrono::milliseconds timeout);
+
+// Wire bytes written as numbers: Bytes({5, 1, 0}) is "\x05\x01\x00".
+inline std::string Bytes(std::initializer_list<int> list) {
+  std::string s;
+  for (int b : list) s += static_cast<char>(b);
+  return s;
+}
+// A port in network byte order, as protocol headers carry it.
+inline std::string Port16(int port) {
+  return Bytes({port >> 8, port & 0xFF});
+}
 
 // Socket helpers for servers of the tests' own (blocking descriptors).
 // Sends everything; false when the peer is gone.
