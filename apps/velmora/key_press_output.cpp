@@ -60,7 +60,7 @@ tonvel::KeyPressSettings PressSettingsFrom(const Args& args) {
   }
   s.min_clearance_db = NumberOption(args, "--min-clearance", s.min_clearance_db, -200, 200);
   s.min_duration_ms = NumberOption(args, "--min-duration", s.min_duration_ms, 0, 1e9);
-  s.max_deviation_pct = NumberOption(args, "--max-deviation", s.max_deviation_pct, 0, 10);
+  s.max_deviation_pct = NumberOption(args, "--max-deviation", s.max_deviation_pct, 0, 5);
   return s;
 }
 

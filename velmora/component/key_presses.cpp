@@ -52,8 +52,14 @@ Peak GroupPeak(const std::vector<double>& levels, double step, const double (&gr
   peak.level = levels[best];
   peak.power = 10.0 * std::log10(power);
   peak.freq = (static_cast<double>(best) + offset) * step;
-  for (int k = 0; k < 4; ++k)
-    if (std::fabs(peak.freq - group[k]) <= deviation * group[k]) peak.index = k;
+  double nearest = deviation;
+  for (int k = 0; k < 4; ++k) {
+    const double off = std::fabs(peak.freq - group[k]) / group[k];
+    if (off <= nearest) {
+      nearest = off;
+      peak.index = k;
+    }
+  }
   return peak;
 }
 
