@@ -1,5 +1,6 @@
 // velmora decode FILE...|- [--json] [--min-level DB] [--max-twist DB]
-//                [--min-duration MS] [--set Name=value]...
+//                [--min-clearance DB] [--min-duration MS] [--max-deviation PCT]
+//                [--set Name=value]...
 //
 // The batch DTMF decoder: plays each file as the microphone of the tone
 // component, as fast as its buffers are processed, and prints one line per
@@ -73,8 +74,8 @@ VELMORA_COMMAND(decode) {
   return Command{
       "decode",
       "decode the DTMF key presses in sound files (or standard input)",
-      "velmora decode FILE...|- [--json] [--min-level DB] [--max-twist DB] [--min-duration MS] "
-      "[--set Name=value]...",
+      "velmora decode FILE...|- [--json] [--min-level DB] [--max-twist DB] [--min-clearance DB] "
+      "[--min-duration MS] [--max-deviation PCT] [--set Name=value]...",
       options,
       "Plays each FILE (- for standard input) as the tone component's microphone, as\n"
       "fast as its buffers are processed, and prints one line per key press:\n"
@@ -85,8 +86,10 @@ VELMORA_COMMAND(decode) {
       "12.345, \"duration_ms\": 93, \"low_level\", \"high_level\" (dB), \"low_freq\",\n"
       "\"high_freq\" (Hz)}.  Lines are flushed as they are printed.\n"
       "\n"
-      "A press rests on the buffers that carry it: both tones found in the buffer,\n"
-      "both at least --min-level dB above its noise level, their level difference\n"
+      "A press rests on the buffers that carry it: in each key group the strongest\n"
+      "part of the buffer's spectrum within --max-deviation per cent of a keypad\n"
+      "frequency, both at least --min-level dB above the buffer's noise level and\n"
+      "--min-clearance dB above the rest of the spectrum, their level difference\n"
       "within --max-twist, and at least --min-duration ms in all.  Any sound file\n"
       "libsndfile reads (WAV of any encoding, FLAC, Ogg, AIFF, MP3, ...) is\n"
       "converted to the capture format (8-bit mono 44100 Hz).  A file that cannot be\n"

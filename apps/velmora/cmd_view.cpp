@@ -134,15 +134,12 @@ int RunView(const Args& args) {
         {static_cast<int>(d->FFT_window()), d->FFT_point(), d->FFT_noise(), d->FFT_cut_minusamp()});
   };
   // Whole presses come from the press detector (which takes the component's
-  // GetTone and Key); the per-buffer key decision is shown beside them.
+  // GetTone); the per-buffer key decision is shown beside them.
   PressTracker presses(*dtmf, tonvel::KeyPressSettings{}, [&feed](const tonvel::KeyPress& p) {
     feed.OnPress(std::string(1, p.key), p.start_s, p.duration_s);
   });
-  dtmf->Key = [&feed, track = dtmf->Key](host::TObject* sender, const std::string& key, double a1,
-                                         double a2, double f1, double f2) {
-    track(sender, key, a1, a2, f1, f2);
-    feed.OnKey(ToUtf8(key), a1, a2, f1, f2);
-  };
+  dtmf->Key = [&feed](host::TObject*, const std::string& key, double a1, double a2, double f1,
+                      double f2) { feed.OnKey(ToUtf8(key), a1, a2, f1, f2); };
   dtmf->TriggerOff = [&feed](host::TObject*, bool on) { feed.OnTrigger(on); };
   dtmf->RecordSound = [&feed](host::TObject*, int32_t kb, const std::string& status) {
     feed.OnRecord(kb, ToUtf8(status));

@@ -46,7 +46,10 @@ std::vector<OptionSpec> PressOptions() {
            "the weaker tone at least DB above every other part of the spectrum (default " +
                NumberForHumans(d.min_clearance_db) + ")"},
           {"--min-duration", "MS",
-           "shortest press reported (default " + NumberForHumans(d.min_duration_ms) + ")"}};
+           "shortest press reported (default " + NumberForHumans(d.min_duration_ms) + ")"},
+          {"--max-deviation", "PCT",
+           "largest distance of a tone from its keypad frequency, in per cent (default " +
+               NumberForHumans(d.max_deviation_pct) + ")"}};
 }
 
 tonvel::KeyPressSettings PressSettingsFrom(const Args& args) {
@@ -57,6 +60,7 @@ tonvel::KeyPressSettings PressSettingsFrom(const Args& args) {
   }
   s.min_clearance_db = NumberOption(args, "--min-clearance", s.min_clearance_db, -200, 200);
   s.min_duration_ms = NumberOption(args, "--min-duration", s.min_duration_ms, 0, 1e9);
+  s.max_deviation_pct = NumberOption(args, "--max-deviation", s.max_deviation_pct, 0, 5);
   return s;
 }
 
@@ -64,42 +68,23 @@ PressTracker::PressTracker(tonvel::TDTMF& dtmf, tonvel::KeyPressSettings setting
     : detector_(settings), on_press_(std::move(on_press)) {
   // GetTone comes for every processed buffer, before that buffer's Key: it
   // closes the previous buffer and opens this one.
+  // GetTone comes for every processed buffer, with its spectrum in outwav.
   dtmf.GetTone = [this](host::TObject*, int32_t, double noise_level, double, double) {
-    Flush();
     const auto samples = static_cast<uint64_t>(tonvel::inwav.y.size());
-    buffer_ = tonvel::BufferKeyResult{};
-    buffer_.start_s = static_cast<double>(samples_) / kCaptureRate;
-    buffer_.duration_s = static_cast<double>(samples) / kCaptureRate;
-    buffer_.noise_level = noise_level;
-    // The spectrum and the two strongest frequencies of this buffer are
-    // the component's results until the next buffer.
     const size_t bins = tonvel::outwav.y.size();
-    if (bins > 0)
-      buffer_.other_level =
-          tonvel::OtherLevel(tonvel::outwav.y, kCaptureRate / (2.0 * bins), tonvel::f1, tonvel::f2);
+    tonvel::BufferKeyResult buffer =
+        bins > 0
+            ? tonvel::KeyTones(tonvel::outwav.y, kCaptureRate / (2.0 * bins), detector_.settings())
+            : tonvel::BufferKeyResult{};
+    buffer.start_s = static_cast<double>(samples_) / kCaptureRate;
+    buffer.duration_s = static_cast<double>(samples) / kCaptureRate;
+    buffer.noise_level = noise_level;
     samples_ += samples;
-    pending_ = true;
+    if (auto press = detector_.Feed(buffer)) on_press_(*press);
   };
-  dtmf.Key = [this](host::TObject*, const std::string& key, double a1, double a2, double f1,
-                    double f2) {
-    if (!pending_ || key.size() != 1) return;
-    key_ = key[0];
-    buffer_.key = std::string_view(&key_, 1);
-    buffer_.a1 = a1;
-    buffer_.a2 = a2;
-    buffer_.f1 = f1;
-    buffer_.f2 = f2;
-  };
-}
-
-void PressTracker::Flush() {
-  if (!pending_) return;
-  pending_ = false;
-  if (auto press = detector_.Feed(buffer_)) on_press_(*press);
 }
 
 void PressTracker::Finish() {
-  Flush();
   if (auto press = detector_.Finish()) on_press_(*press);
 }
 

@@ -13,31 +13,27 @@
 
 namespace velmora::app {
 
-// --min-level DB, --max-twist DB, --min-duration MS.
+// --min-level DB, --max-twist DB, --min-clearance DB, --min-duration MS,
+// --max-deviation PCT.
 std::vector<OptionSpec> PressOptions();
 // The detector's settings from those options (defaults where absent); a
 // value that is no number in range is a UsageError.
 tonvel::KeyPressSettings PressSettingsFrom(const Args& args);
 
-// Sets the component's GetTone and Key handlers so that every processed
-// buffer reaches a press detector, with its start in the input's time line
+// Sets the component's GetTone handler so that every processed buffer's
+// spectrum reaches a press detector, with its start in the input's time line
 // (the samples captured before it, at the capture rate).  `on_press` is
 // called for each press as soon as the buffer that ends it is processed.
 class PressTracker {
  public:
   using OnPress = std::function<void(const tonvel::KeyPress&)>;
   PressTracker(tonvel::TDTMF& dtmf, tonvel::KeyPressSettings settings, OnPress on_press);
-  // The end of the input: the last buffer and a press still running.
+  // The end of the input: reports a press still running.
   void Finish();
 
  private:
-  void Flush();
-
   tonvel::KeyPressDetector detector_;
   OnPress on_press_;
-  bool pending_ = false;
-  tonvel::BufferKeyResult buffer_;
-  char key_ = 0;
   uint64_t samples_ = 0;
 };
 

@@ -36,9 +36,10 @@ void Sox(const std::vector<std::string>& args) {
 }
 
 // The sixteen keys, each `tone` s long at amplitudes `low` and `high` for
-// its two tones, followed by `gap` s of silence; 16-bit mono 22050 Hz.
+// its two tones (both frequencies times `scale`), followed by `gap` s of
+// silence; 16-bit mono 22050 Hz.
 std::string KeySequence(const TempDir& dir, const std::string& name, double low, double high,
-                        double tone, double gap) {
+                        double tone, double gap, double scale = 1.0) {
   std::vector<std::string> parts;
   for (const char* k = kSequence; *k; ++k) {
     int row = 0;
@@ -46,7 +47,7 @@ std::string KeySequence(const TempDir& dir, const std::string& name, double low,
     TonesOf(*k, row, column);
     const std::string part = dir.file(name + "_" + std::to_string(k - kSequence) + ".wav");
     Sox({"-n", "-r", "22050", "-b", "16", "-c", "2", part, "synth", std::to_string(tone), "sine",
-         std::to_string(row), "sine", std::to_string(column), "remix",
+         std::to_string(row * scale), "sine", std::to_string(column * scale), "remix",
          "1v" + std::to_string(low) + ",2v" + std::to_string(high), "pad", "0",
          std::to_string(gap)});
     parts.push_back(part);
@@ -78,6 +79,17 @@ std::vector<Press> Decode(const std::string& path) {
   return out;
 }
 
+// Whether every key of `some` appears in `all`, in the same order.
+bool Within(const std::string& some, const std::string& all) {
+  size_t at = 0;
+  for (char k : some) {
+    at = all.find(k, at);
+    if (at == std::string::npos) return false;
+    ++at;
+  }
+  return true;
+}
+
 std::string Keys(const std::vector<Press>& presses) {
   std::string keys;
   for (const Press& p : presses) keys += p.key;
@@ -106,21 +118,28 @@ TEST(DecodeCorpusConcurrency, EverySentKeyIsFoundOnceWithItsStart) {
     double low, high, tone, gap;
     std::string noise;  // sox synth noise type mixed in, "" for none
     double noise_volume;
+    double scale = 1.0;  // of every frequency
   };
   // Levels down to the quietest the 8-bit capture resolves (tones of some 6
-  // steps of its 256), twist with the high group 2 dB stronger, 60 ms keys,
-  // white and pink noise at about 10 and 20 dB below the tones.
+  // steps of its 256), twist of 2 and 4 dB either way (ITU-T Q.24 receivers
+  // accept 4 dB with the high group stronger, 8 dB with the low group
+  // stronger), frequencies 1.5 % off (which Q.24 receivers accept), 60 ms
+  // keys, white and pink noise at about 10 and 20 dB below the tones.
   const std::vector<Case> cases = {
       {"loud", 0.35, 0.35, 0.1, 0.1, "", 0},
       {"quiet", 0.05, 0.05, 0.1, 0.1, "", 0},
       {"twist", 0.25, 0.32, 0.1, 0.1, "", 0},
+      {"twist_high4", 0.2, 0.32, 0.1, 0.1, "", 0},
+      {"twist_low4", 0.32, 0.2, 0.1, 0.1, "", 0},
+      {"above", 0.3, 0.3, 0.1, 0.1, "", 0, 1.015},
+      {"below", 0.3, 0.3, 0.1, 0.1, "", 0, 0.985},
       {"short", 0.3, 0.3, 0.06, 0.1, "", 0},
       {"white10", 0.1, 0.1, 0.1, 0.1, "whitenoise", 0.05},
       {"pink20", 0.1, 0.1, 0.1, 0.1, "pinknoise", 0.02},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    std::string path = KeySequence(dir, c.name, c.low, c.high, c.tone, c.gap);
+    std::string path = KeySequence(dir, c.name, c.low, c.high, c.tone, c.gap, c.scale);
     if (!c.noise.empty()) {
       const std::string noise = dir.file(c.name + "_noise.wav");
       Sox({"-n", "-r", "22050", "-b", "16", "-c", "1", noise, "synth", "3.2", c.noise, "vol",
@@ -134,8 +153,20 @@ TEST(DecodeCorpusConcurrency, EverySentKeyIsFoundOnceWithItsStart) {
     for (size_t i = 0; i < ours.size(); ++i)
       EXPECT_NEAR(ours[i].start, static_cast<double>(i) * (c.tone + c.gap), kBufferSeconds)
           << ours[i].key;
-    EXPECT_EQ(MultimonKeys(dir, path), Keys(ours));
+    // multimon-ng finds no key that we miss (it rejects some of the keys
+    // 1.5 % off).
+    const std::string theirs = MultimonKeys(dir, path);
+    EXPECT_TRUE(Within(theirs, Keys(ours))) << theirs;
+    if (c.scale == 1.0) {
+      EXPECT_EQ(theirs, Keys(ours));
+    }
   }
+
+  // Tones 3.5 % off the keypad frequencies are no keys (Q.24 receivers
+  // reject them), nor is a key whose low tone is 12 dB weaker.
+  for (double scale : {0.965, 1.035})
+    EXPECT_EQ(Keys(Decode(KeySequence(dir, "off", 0.3, 0.3, 0.1, 0.1, scale))), "") << scale;
+  EXPECT_EQ(Keys(Decode(KeySequence(dir, "weak", 0.075, 0.3, 0.1, 0.1))), "");
 
   // A key held for half a second is one press of that length; a key sent
   // twice with 100 ms between is two.

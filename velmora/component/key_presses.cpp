@@ -1,13 +1,67 @@
-// Key presses from the per-buffer key decision.  See key_presses.h.
+// Key presses from the spectrum of each buffer.  See key_presses.h.
 
 #include "velmora/component/key_presses.h"
 
 #include <algorithm>
 #include <cmath>
+#include <string_view>
 
 namespace velmora::tonvel {
 
 namespace {
+
+// The keypad (ITU-T Q.23): rows by the low-group frequency, columns by the
+// high-group frequency.
+constexpr double kLowGroup[4] = {697, 770, 852, 941};
+constexpr double kHighGroup[4] = {1209, 1336, 1477, 1633};
+constexpr std::string_view kKeypad = "123a456b789c*0#d";
+
+struct Peak {
+  double level = 0;
+  double power = 0;  // dB of the summed power of the bin and its neighbours
+  double freq = 0;
+  int index = -1;  // into the group's frequencies; -1 when none is near
+};
+
+double Power(double db) {
+  return std::pow(10.0, db / 10.0);
+}
+
+// The strongest bin between the group's lowest and highest frequency (each
+// widened by the deviation), refined by a parabola through its neighbours'
+// levels, and the group frequency it lies near.
+Peak GroupPeak(const std::vector<double>& levels, double step, const double (&group)[4],
+               double deviation) {
+  Peak peak;
+  const auto first =
+      static_cast<size_t>(std::max(0.0, std::floor(group[0] * (1 - deviation) / step)));
+  const auto last = std::min(levels.size(),
+                             static_cast<size_t>(std::ceil(group[3] * (1 + deviation) / step)) + 1);
+  if (first >= last) return peak;
+  size_t best = first;
+  for (size_t i = first + 1; i < last; ++i)
+    if (levels[i] > levels[best]) best = i;
+  double offset = 0;
+  double power = Power(levels[best]);
+  if (best > 0 && best + 1 < levels.size()) {
+    const double l = levels[best - 1], c = levels[best], r = levels[best + 1];
+    const double curve = l - 2 * c + r;
+    if (curve < 0) offset = std::clamp(0.5 * (l - r) / curve, -0.5, 0.5);
+    power += Power(l) + Power(r);
+  }
+  peak.level = levels[best];
+  peak.power = 10.0 * std::log10(power);
+  peak.freq = (static_cast<double>(best) + offset) * step;
+  double nearest = deviation;
+  for (int k = 0; k < 4; ++k) {
+    const double off = std::fabs(peak.freq - group[k]) / group[k];
+    if (off <= nearest) {
+      nearest = off;
+      peak.index = k;
+    }
+  }
+  return peak;
+}
 
 struct Tones {
   double low_level, high_level, low_freq, high_freq;
@@ -33,19 +87,47 @@ double OtherLevel(const std::vector<double>& levels, double step, double freq_a,
   return best;
 }
 
+BufferKeyResult KeyTones(const std::vector<double>& levels, double step,
+                         const KeyPressSettings& settings) {
+  BufferKeyResult b;
+  if (!(step > 0) || levels.empty()) return b;
+  const double deviation = settings.max_deviation_pct / 100.0;
+  const Peak low = GroupPeak(levels, step, kLowGroup, deviation);
+  const Peak high = GroupPeak(levels, step, kHighGroup, deviation);
+  b.a1 = low.level;
+  b.f1 = low.freq;
+  b.a2 = high.level;
+  b.f2 = high.freq;
+  b.twist_db = high.power - low.power;
+  if (low.index >= 0 && high.index >= 0)
+    b.key = kKeypad.substr(static_cast<size_t>(low.index * 4 + high.index), 1);
+  b.other_level = OtherLevel(levels, step, low.freq, high.freq);
+  return b;
+}
+
 bool KeyPressDetector::IsEvidence(const BufferKeyResult& b) const {
-  if (b.key.size() != 1 || !(b.a2 > 0)) return false;
+  if (b.key.size() != 1) return false;
   const Tones t = Split(b);
   const double floor = b.noise_level + settings_.min_level_db;
   if (!(t.low_level >= floor && t.high_level >= floor)) return false;
   if (!(std::min(t.low_level, t.high_level) - b.other_level >= settings_.min_clearance_db))
     return false;
-  const double twist = t.high_level - t.low_level;
+  const double twist = std::isnan(b.twist_db) ? t.high_level - t.low_level : b.twist_db;
   return twist <= settings_.max_forward_twist_db && -twist <= settings_.max_reverse_twist_db;
+}
+
+bool KeyPressDetector::Continues(const BufferKeyResult& b) const {
+  if (!running_ || b.key.size() != 1 || b.key[0] != press_.key) return false;
+  const double floor = b.noise_level + settings_.min_level_db;
+  return b.a1 >= floor && b.a2 >= floor;
 }
 
 std::optional<KeyPress> KeyPressDetector::Feed(const BufferKeyResult& b) {
   const bool evidence = IsEvidence(b);
+  if (!evidence && Continues(b)) {
+    press_.duration_s = b.start_s + b.duration_s - press_.start_s;
+    return std::nullopt;
+  }
   std::optional<KeyPress> ended;
   if (running_ && (!evidence || b.key[0] != press_.key)) ended = Close();
   if (!evidence) return ended;

@@ -1,16 +1,21 @@
-// Key presses from the per-buffer key decision.
+// Key presses from the spectrum of each buffer.
 //
 // The component reports a key for every buffer whose two strongest
-// frequencies match the key table (the Key event), with no test of the
+// frequencies match its key table (the Key event), with no test of the
 // levels and with a second frequency that may be remembered from an earlier
-// buffer.  KeyPressDetector sits above those results and turns them into
-// presses a person can trust: a key with its start and duration in the
-// input's own time line and the levels and frequencies that carried it.
+// buffer; and since only the two strongest bins decide, a tone a few dB
+// weaker than its partner loses to the partner's leakage into the next bin
+// and the key goes unseen.  The press detector does not rest on that
+// decision.  KeyTones reads the two tones of a buffer from its spectrum
+// itself: in each key group's band (697-941 Hz, 1209-1633 Hz) the strongest
+// bin, its frequency refined between the bins, matched to the nearest
+// keypad frequency.  KeyPressDetector then turns those per-buffer readings
+// into presses a person can trust: a key with its start and duration in
+// the input's own time line and the levels and frequencies that carried
+// it.
 //
 // A buffer counts as evidence of its key only when
-//  - the second tone was found in that buffer: a2 above 0 dB (the component
-//    leaves a2 at 0, and f2 at an earlier buffer's value, when it finds no
-//    second value above 0 dB);
+//  - both group peaks lie within `max_deviation_pct` of a keypad frequency;
 //  - both tones stand at least `min_level_db` above the buffer's noise level
 //    (gl_noise, the GetTone noise_level);
 //  - the twist, high-group level minus low-group level, lies within
@@ -19,21 +24,32 @@
 //    part of the spectrum (`other_level`: the strongest level more than two
 //    bins away from both tones, see OtherLevel), so that a chord, speech
 //    harmonics or gliding tones that pass through a key pair are no key.
-// Consecutive evidence buffers of the same key form one press; the press
-// ends at the first buffer that is not evidence of it, and is reported only
-// when it lasted at least `min_duration_ms`.  A repeated key ("11") is two
+// Consecutive evidence buffers of the same key form one press.  Once a
+// press runs, a buffer with the same key whose tones pass the level floor
+// continues it even where twist or clearance fail (a tone near a limit
+// wavers across it from buffer to buffer, and one press must not become
+// two); the press ends at the first buffer that does neither, and is
+// reported only when it lasted at least `min_duration_ms`.  A repeated key ("11") is two
 // presses because a buffer without it lies between them.
 //
 // The defaults come from measurements of the component's 8-bit capture
 // (2048-point spectrum, rectangular window) on tones made by sox:
+//  - frequency: ITU-T Q.24 receivers accept tones within 1.5 % of the
+//    keypad frequency and reject those 3.5 % off.  The refined peak of a
+//    clean tone lies within 0.3 bins (6.5 Hz) of the tone, so 2.5 % accepts
+//    every tone 1.5 % off and rejects every tone 3.5 % off in every band.
 //  - level: true keys, down to the quietest the capture resolves and with
 //    white noise at 10 dB below them, stand 41.6 dB and more above the noise
 //    level; the strongest bin of white and pink noise and of quiet buffers
 //    stands at most 25.8 dB above it.  30 dB lies between.
 //  - twist: ITU-T Q.24 receivers accept 4 dB with the high group stronger
-//    and 8 dB with the low group stronger; a pair of equal tones measures
-//    up to 2.4 dB of twist here (a tone between two bins loses up to 3.9 dB
-//    with the rectangular window), so 2.5 dB is added to each limit.
+//    and 8 dB with the low group stronger.  The twist is measured on each
+//    tone's power over its bin and the two beside it: a single bin loses up
+//    to 3.9 dB when the tone lies between two bins (rectangular window), the
+//    three together less than 1 dB.  Pairs of equal tones, on and 1.5 %
+//    off the keypad frequencies, measure -1.3 to +0.3 dB here, so 1.5 dB is
+//    added to each limit.  Keys with 8 dB of reverse twist can still fail
+//    the clearance below (the stronger tone's leakage beside the weaker).
 //  - clearance: the sixteen keys, alone or with white noise 10 dB below
 //    them, stand 14 dB and more clear of the rest of the spectrum; 40 ms
 //    keys, cut by the buffer edges, 10 dB.  Two tone sweeps with a third
@@ -54,19 +70,25 @@ namespace velmora::tonvel {
 
 struct KeyPressSettings {
   double min_level_db = 30.0;
-  double max_forward_twist_db = 6.5;   // high group stronger than the low group
-  double max_reverse_twist_db = 10.5;  // low group stronger than the high group
+  double max_forward_twist_db = 5.5;  // high group stronger than the low group
+  double max_reverse_twist_db = 9.5;  // low group stronger than the high group
   double min_clearance_db = 8.0;
   double min_duration_ms = 40.0;
+  double max_deviation_pct = 2.5;  // of the keypad frequency
 };
 
-// The results of one buffer: its place in the input's time line and what
-// GetTone and Key reported for it (key empty when no Key was raised).
+// The reading of one buffer: its place in the input's time line, its two
+// key tones (KeyTones: key empty when either group's peak matches no keypad
+// frequency) and its noise level (the component's GetTone noise_level).
 struct BufferKeyResult {
   double start_s = 0;
   double duration_s = 0;
   std::string_view key;
-  double a1 = 0, a2 = 0, f1 = 0, f2 = 0;
+  double a1 = 0, a2 = 0, f1 = 0, f2 = 0;  // level (dB) and frequency (Hz) of the two tones
+  // High-group minus low-group tone power (dB), each tone's power summed
+  // over its bin and the two beside it, which a tone between two bins
+  // spreads over; not a number when not measured: then a2 - a1.
+  double twist_db = std::numeric_limits<double>::quiet_NaN();
   double noise_level = 0;
   // The strongest level away from both tones (OtherLevel); -infinity when
   // not known, which never fails the clearance.
@@ -76,6 +98,17 @@ struct BufferKeyResult {
 // The strongest of `levels` (one per bin, `step` Hz apart) more than two
 // bins away from the bins of both frequencies; -infinity when there is none.
 double OtherLevel(const std::vector<double>& levels, double step, double freq_a, double freq_b);
+
+// The two key tones of a buffer's spectrum (`levels` in dB, one per bin,
+// `step` Hz apart, bin 0 at 0 Hz): for each key group the strongest bin of
+// its band, its frequency refined by a parabola through the bin and its
+// neighbours, its level the bin's own.  Fills key (one of
+// "123a456b789c*0#d", or empty when a group's peak lies more than
+// `max_deviation_pct` from every keypad frequency of the group), a1/f1 for
+// the low group, a2/f2 for the high group and other_level; the caller sets
+// the times and the noise level.
+BufferKeyResult KeyTones(const std::vector<double>& levels, double step,
+                         const KeyPressSettings& settings);
 
 struct KeyPress {
   char key = 0;
@@ -102,6 +135,8 @@ class KeyPressDetector {
   const KeyPressSettings& settings() const { return settings_; }
 
  private:
+  // Whether a buffer that is no evidence still continues the running press.
+  bool Continues(const BufferKeyResult& buffer) const;
   std::optional<KeyPress> Close();
 
   KeyPressSettings settings_;
