@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "apps/velmora/batch_decode.h"
 #include "apps/velmora/command.h"
 #include "apps/velmora/key_press_output.h"
 #include "apps/velmora/session.h"
@@ -25,6 +26,8 @@ std::string DecodeOne(const Args& args, const std::string& path, const std::stri
                       bool json, const tonvel::KeyPressSettings& settings) {
   std::string why = platform::CheckInputFile(path);
   if (!why.empty()) return why;
+  auto print = [json, &label](const tonvel::KeyPress& press) { PrintPress(json, label, press); };
+  if (BatchDecodeApplies(args)) return DecodeBatch(path, settings, print);
   if (!platform::SetDefaultInput({platform::DeviceKind::FileSource, path, true}))
     return platform::LastDeviceError();
   auto dtmf = std::make_unique<tonvel::TDTMF>(nullptr);
@@ -33,9 +36,7 @@ std::string DecodeOne(const Args& args, const std::string& path, const std::stri
     why = platform::LastDeviceError();
     return why.empty() ? path + ": cannot be played" : why;
   }
-  PressTracker tracker(*dtmf, settings, [json, &label](const tonvel::KeyPress& press) {
-    PrintPress(json, label, press);
-  });
+  PressTracker tracker(*dtmf, settings, print);
   RunLoop(std::nullopt, [] { return InputUsedUp(); });
   // The last buffer's notification was posted before the file counted as
   // used up.

@@ -21,16 +21,8 @@ Tones Split(const BufferKeyResult& b) {
 }  // namespace
 
 double OtherLevel(const std::vector<double>& levels, double step, double freq_a, double freq_b) {
-  double best = -std::numeric_limits<double>::infinity();
-  if (!(step > 0)) return best;
-  const double a = freq_a / step;
-  const double b = freq_b / step;
-  for (size_t i = 0; i < levels.size(); ++i) {
-    const auto bin = static_cast<double>(i);
-    if (std::fabs(bin - a) <= 2.5 || std::fabs(bin - b) <= 2.5) continue;
-    best = std::max(best, levels[i]);
-  }
-  return best;
+  const size_t bin = StrongestOtherBin(levels.data(), levels.size(), step, freq_a, freq_b);
+  return bin == levels.size() ? -std::numeric_limits<double>::infinity() : levels[bin];
 }
 
 bool KeyPressDetector::IsEvidence(const BufferKeyResult& b) const {

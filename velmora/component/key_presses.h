@@ -45,6 +45,7 @@
 //    46.4 ms, so one evidence buffer makes a press.
 #pragma once
 
+#include <cstddef>
 #include <limits>
 #include <optional>
 #include <string_view>
@@ -76,6 +77,26 @@ struct BufferKeyResult {
 // The strongest of `levels` (one per bin, `step` Hz apart) more than two
 // bins away from the bins of both frequencies; -infinity when there is none.
 double OtherLevel(const std::vector<double>& levels, double step, double freq_a, double freq_b);
+
+// The bin OtherLevel takes its level from: the first of the largest of
+// `count` values more than two bins away from the bins of both frequencies;
+// `count` when there is none.  Any values whose order is the order of the
+// levels (the magnitudes behind them) give the same bin's level.
+template <typename Value>
+size_t StrongestOtherBin(const Value* values, size_t count, double step, double freq_a,
+                         double freq_b) {
+  size_t best = count;
+  if (!(step > 0)) return best;
+  const double a = freq_a / step;
+  const double b = freq_b / step;
+  for (size_t i = 0; i < count; ++i) {
+    const auto bin = static_cast<double>(i);
+    if (bin - a <= 2.5 && a - bin <= 2.5) continue;
+    if (bin - b <= 2.5 && b - bin <= 2.5) continue;
+    if (best == count || values[i] > values[best]) best = i;
+  }
+  return best;
+}
 
 struct KeyPress {
   char key = 0;

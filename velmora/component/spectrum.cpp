@@ -616,40 +616,51 @@ int32_t SpectrumSize(size_t samples, int32_t requested) {
   return std::max<int32_t>(int32_t{1} << k, 4);
 }
 
-void calc_spektr(int32_t requested) {
-  const std::vector<double>& samples = inwav.y;
-  const int32_t n = SpectrumSize(samples.size(), requested);
-  if (n == 0) return;
-  const auto count = static_cast<size_t>(n);
-  const TransformPlan& plan = PlanFor(n, f_window, 1);
+void LevelArguments(const double* samples, size_t count, int32_t n, uint16_t window_code,
+                    double* arg) {
+  const auto size = static_cast<size_t>(n);
+  const TransformPlan& plan = PlanFor(n, window_code, 1);
 
   Scratch& s = ThreadScratch();
-  if (s.re.size() < count) {
-    s.re.resize(count);
-    s.im.resize(count);
-    s.arg.resize(count / 2);
+  if (s.re.size() < size) {
+    s.re.resize(size);
+    s.im.resize(size);
   }
   double* re = s.re.data();
   double* im = s.im.data();
   const double* w = plan.window.data();
-  const size_t taken = std::min(samples.size(), count);
+  const size_t taken = std::min(count, size);
   // The first N samples (zeros after the last of a short buffer), windowed.
   for (size_t t = 0; t < taken; ++t) re[t] = samples[t] * w[t];
-  for (size_t t = taken; t < count; ++t) re[t] = 0.0 * w[t];
+  for (size_t t = taken; t < size; ++t) re[t] = 0.0 * w[t];
   // The imaginary parts are all zero: the transform does not read them.
   Transform(re, im, plan, true);
 
   // Bin j of the natural order lies at its bit reversal; it is read from
   // there instead of reordering the arrays.
-  const size_t bins = count / 2;
+  const size_t bins = size / 2;
   const uint32_t* rev = plan.reversed.data();
-  double* arg = s.arg.data();
   for (size_t j = 0; j < bins; ++j) {
     const double r = re[rev[j]];
     const double i = im[rev[j]];
     arg[j] = r * r + i * i;
   }
   LogArguments(arg, bins, n);
+}
+
+double LevelOf(double arg, int32_t noise) {
+  return 20 * std::log10(arg) - noise;
+}
+
+void calc_spektr(int32_t requested) {
+  const std::vector<double>& samples = inwav.y;
+  const int32_t n = SpectrumSize(samples.size(), requested);
+  if (n == 0) return;
+  const size_t bins = static_cast<size_t>(n) / 2;
+  Scratch& s = ThreadScratch();
+  if (s.arg.size() < bins) s.arg.resize(bins);
+  double* arg = s.arg.data();
+  LevelArguments(samples.data(), samples.size(), n, f_window, arg);
 
   std::vector<double>& out = outwav.y;
   const size_t first = out.size();
@@ -657,7 +668,8 @@ void calc_spektr(int32_t requested) {
   double* level = out.data() + first;
   const double noise = f_noise;
   // Neighbouring bins of equal magnitude (every bin of a silent buffer) give
-  // the same level: the logarithm is taken once for them.
+  // the same level: the logarithm is taken once for them.  (The same
+  // operations as LevelOf.)
   double last_arg = -1;
   double last_log = 0;
   for (size_t j = 0; j < bins; ++j) {
