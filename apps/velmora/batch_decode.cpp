@@ -2,7 +2,9 @@
 #include "apps/velmora/batch_decode.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -19,9 +21,9 @@ using platform::wave::CaptureStream;
 
 // The capture buffer: bufsize frames of the 8-bit mono capture format.
 constexpr size_t kBufferBytes = 2048;
-// Buffers each thread scans per block: large enough that starting the
-// threads costs little, small enough that presses follow the file closely.
-constexpr size_t kBuffersPerThread = 96;
+// Buffers read and scanned at a time (9 s of sound): the threads meet once
+// per block, and presses are printed a block after the sound.
+constexpr size_t kBuffersPerBlock = 192;
 
 // Fills `dst` (kBufferBytes) as the input device fills a queued buffer in
 // fast mode: reads of what is still free, until it is full or the file
@@ -42,9 +44,68 @@ size_t FillBuffer(CaptureStream& stream, platform::wave::Waiter& waiter, uint8_t
   return recorded;
 }
 
-size_t ScanThreads() {
+// Runs fn(i) for i = 0 .. count - 1 on the calling thread and the helper
+// threads, each taking the next index as it comes free.  The caller does
+// not wait for a helper to start (on a busy machine it may do the whole
+// block alone), only for the indices helpers have taken.
+class ScanPool {
+ public:
+  explicit ScanPool(size_t helpers) {
+    for (size_t h = 0; h < helpers; ++h) threads_.emplace_back([this] { Serve(); });
+  }
+  ~ScanPool() {
+    {
+      std::lock_guard lock(mutex_);
+      quit_ = true;
+    }
+    work_.notify_all();
+    for (std::thread& t : threads_) t.join();
+  }
+
+  void Run(size_t count, const std::function<void(size_t)>& fn) {
+    std::unique_lock lock(mutex_);
+    fn_ = &fn;
+    next_ = 0;
+    count_ = count;
+    if (!threads_.empty()) work_.notify_all();
+    while (next_ < count_) {
+      const size_t i = next_++;
+      lock.unlock();
+      fn(i);
+      lock.lock();
+    }
+    done_.wait(lock, [this] { return busy_ == 0; });
+    fn_ = nullptr;
+  }
+
+ private:
+  void Serve() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      work_.wait(lock, [this] { return quit_ || next_ < count_; });
+      if (quit_) return;
+      const size_t i = next_++;
+      const std::function<void(size_t)>* fn = fn_;
+      ++busy_;
+      lock.unlock();
+      (*fn)(i);
+      lock.lock();
+      if (--busy_ == 0) done_.notify_all();
+    }
+  }
+
+  std::mutex mutex_;
+  std::condition_variable work_, done_;
+  const std::function<void(size_t)>* fn_ = nullptr;
+  size_t next_ = 0, count_ = 0, busy_ = 0;
+  bool quit_ = false;
+  std::vector<std::thread> threads_;
+};
+
+// Helper threads beside the calling one: one per further core.
+size_t ScanHelpers() {
   const unsigned cores = std::thread::hardware_concurrency();
-  return std::clamp<size_t>(cores, 1, 8);
+  return std::clamp<size_t>(cores, 1, 8) - 1;
 }
 
 }  // namespace
@@ -69,8 +130,8 @@ std::string DecodeBatch(const std::string& path, const tonvel::KeyPressSettings&
   tonvel::KeyPressDetector detector(settings);
   // A stream is decoded as it arrives; a file in blocks on every core.
   const bool streaming = platform::wave::IsStreamPath(path);
-  const size_t threads = streaming ? 1 : ScanThreads();
-  const size_t per_block = streaming ? 1 : threads * kBuffersPerThread;
+  ScanPool pool(streaming ? 0 : ScanHelpers());
+  const size_t per_block = streaming ? 1 : kBuffersPerBlock;
 
   std::vector<uint8_t> block(per_block * kBufferBytes);
   std::vector<size_t> counts(per_block);
@@ -86,16 +147,10 @@ std::string DecodeBatch(const std::string& path, const tonvel::KeyPressSettings&
       // The capture processes a buffer with more than one byte in it.
       if (n > 1) counts[filled++] = n;
     }
-    auto scan = [&](size_t part) {
-      for (size_t i = part; i < filled; i += threads)
-        scanned[i] =
-            tonvel::ScanBuffer(block.data() + i * kBufferBytes, counts[i], spectrum, detector);
-    };
-    std::vector<std::thread> helpers;
-    const size_t used = std::min(threads, filled);
-    for (size_t part = 1; part < used; ++part) helpers.emplace_back(scan, part);
-    scan(0);
-    for (std::thread& t : helpers) t.join();
+    pool.Run(filled, [&](size_t i) {
+      scanned[i] =
+          tonvel::ScanBuffer(block.data() + i * kBufferBytes, counts[i], spectrum, detector);
+    });
 
     for (size_t i = 0; i < filled; ++i) {
       tonvel::BufferKeyResult result =

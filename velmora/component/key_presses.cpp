@@ -21,8 +21,8 @@ Tones Split(const BufferKeyResult& b) {
 }  // namespace
 
 double OtherLevel(const std::vector<double>& levels, double step, double freq_a, double freq_b) {
-  const size_t bin = StrongestOtherBin(levels.data(), levels.size(), step, freq_a, freq_b);
-  return bin == levels.size() ? -std::numeric_limits<double>::infinity() : levels[bin];
+  return OtherMaximum(levels.data(), levels.size(), step, freq_a, freq_b,
+                      -std::numeric_limits<double>::infinity());
 }
 
 bool KeyPressDetector::IsEvidence(const BufferKeyResult& b) const {

@@ -45,10 +45,13 @@
 //    46.4 ms, so one evidence buffer makes a press.
 #pragma once
 
+#include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <limits>
 #include <optional>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace velmora::tonvel {
@@ -78,23 +81,67 @@ struct BufferKeyResult {
 // bins away from the bins of both frequencies; -infinity when there is none.
 double OtherLevel(const std::vector<double>& levels, double step, double freq_a, double freq_b);
 
-// The bin OtherLevel takes its level from: the first of the largest of
-// `count` values more than two bins away from the bins of both frequencies;
-// `count` when there is none.  Any values whose order is the order of the
-// levels (the magnitudes behind them) give the same bin's level.
+// The largest of `count` values more than two bins (`step` Hz each) away
+// from the bins of both frequencies; `none` when there is none.  OtherLevel
+// is this over the levels; over values in the order of the levels (the
+// magnitudes behind them) it picks out the same bin's value.
 template <typename Value>
-size_t StrongestOtherBin(const Value* values, size_t count, double step, double freq_a,
-                         double freq_b) {
-  size_t best = count;
-  if (!(step > 0)) return best;
+Value OtherMaximum(const Value* values, size_t count, double step, double freq_a, double freq_b,
+                   Value none) {
+  if (!(step > 0) || count == 0) return none;
   const double a = freq_a / step;
   const double b = freq_b / step;
-  for (size_t i = 0; i < count; ++i) {
-    const auto bin = static_cast<double>(i);
-    if (bin - a <= 2.5 && a - bin <= 2.5) continue;
-    if (bin - b <= 2.5 && b - bin <= 2.5) continue;
-    if (best == count || values[i] > values[best]) best = i;
+  // Only bins within 3 of a or b can lie within 2.5 of them: the test is
+  // made in those windows [lo, hi) alone, and the rest is a plain maximum.
+  auto window = [count](double c, size_t& lo, size_t& hi) {
+    lo = hi = 0;
+    if (!(c > -4 && c < static_cast<double>(count) + 4)) return;
+    const double f = std::floor(c);
+    lo = f - 3 <= 0 ? 0 : static_cast<size_t>(f - 3);
+    hi = f + 4 <= 0 ? 0 : std::min(count, static_cast<size_t>(f + 4));
+  };
+  size_t lo[2], hi[2];
+  window(a, lo[0], hi[0]);
+  window(b, lo[1], hi[1]);
+  if (lo[1] < lo[0]) {
+    std::swap(lo[0], lo[1]);
+    std::swap(hi[0], hi[1]);
   }
+  bool found = false;
+  Value best = none;
+  // Four running maxima, so that the comparisons do not wait on each other.
+  auto plain = [&](size_t from, size_t to) {
+    if (from >= to) return;
+    Value m[4] = {values[from], values[from], values[from], values[from]};
+    size_t i = from;
+    for (; i + 4 <= to; i += 4)
+      for (size_t k = 0; k < 4; ++k) m[k] = values[i + k] > m[k] ? values[i + k] : m[k];
+    for (; i < to; ++i) m[0] = values[i] > m[0] ? values[i] : m[0];
+    for (const Value& v : m)
+      if (!found || v > best) {
+        best = v;
+        found = true;
+      }
+  };
+  auto tested = [&](size_t from, size_t to) {
+    for (size_t i = from; i < to; ++i) {
+      const auto bin = static_cast<double>(i);
+      if (std::fabs(bin - a) <= 2.5 || std::fabs(bin - b) <= 2.5) continue;
+      if (!found || values[i] > best) {
+        best = values[i];
+        found = true;
+      }
+    }
+  };
+  // The windows in order; they may overlap.
+  size_t at = 0;
+  for (int w = 0; w < 2; ++w) {
+    if (lo[w] >= hi[w]) continue;
+    plain(at, std::max(at, lo[w]));
+    tested(std::max(at, lo[w]), hi[w]);
+    at = std::max(at, hi[w]);
+  }
+  plain(at, count);
   return best;
 }
 

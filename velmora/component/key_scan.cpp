@@ -32,31 +32,40 @@ Work& ThreadWork() {
   return work;
 }
 
-// The sum of log10(arg[j]) over the bins whose `keep` is true, from the
-// product of the arguments: each is split into its binary exponent and a
-// mantissa in [0.5, 1), the mantissas multiplied (renormalised every 32, so
-// the product stays far from underflow) and one logarithm taken at the
-// end.  The relative error of the product is below count * 2^-53.
+// The sum of log10(arg[j]) over the bins whose `keep` is true, and their
+// count, from the product of the arguments: each is split into its binary
+// exponent and a mantissa in [0.5, 1) (1 for a bin left out), the
+// mantissas multiplied in four independent products (renormalised every
+// 128 factors each, so they stay far from underflow) and one logarithm
+// taken at the end.  The relative error of the product is below
+// count * 2^-53.
 template <typename Keep>
-double SumOfLog10(const double* arg, size_t count, Keep keep) {
+double SumOfLog10(const double* arg, size_t count, Keep keep, size_t& kept) {
   constexpr uint64_t kExponentMask = 0x7ffULL << 52;
   constexpr uint64_t kHalf = 1022ULL << 52;  // exponent field of [0.5, 1)
-  double product = 1;
+  constexpr size_t kLanes = 4;
+  constexpr size_t kBlock = kLanes * 128;
+  double product[kLanes] = {1, 1, 1, 1};
   int64_t exponent = 0;
-  size_t taken = 0;
-  for (size_t j = 0; j < count; ++j) {
-    if (!keep(j)) continue;
-    // Arguments are positive normal numbers (at least 0.000001).
-    const auto bits = std::bit_cast<uint64_t>(arg[j]);
-    exponent += static_cast<int64_t>((bits & kExponentMask) >> 52) - 1022;
-    product *= std::bit_cast<double>((bits & ~kExponentMask) | kHalf);
-    if (++taken % 32 == 0) {
+  kept = 0;
+  for (size_t base = 0; base < count; base += kBlock) {
+    const size_t end = std::min(count, base + kBlock);
+    for (size_t j = base; j < end; ++j) {
+      // Arguments are positive normal numbers (at least 0.000001).
+      const auto bits = std::bit_cast<uint64_t>(arg[j]);
+      const bool in = keep(j);
+      kept += in ? 1 : 0;
+      exponent += in ? static_cast<int64_t>((bits & kExponentMask) >> 52) - 1022 : 0;
+      product[j % kLanes] *= in ? std::bit_cast<double>((bits & ~kExponentMask) | kHalf) : 1.0;
+    }
+    for (double& p : product) {
       int e = 0;
-      product = std::frexp(product, &e);
+      p = std::frexp(p, &e);
       exponent += e;
     }
   }
-  return (static_cast<double>(exponent) + std::log2(product)) * std::log10(2.0);
+  const double mantissas = (product[0] * product[1]) * (product[2] * product[3]);
+  return (static_cast<double>(exponent) + std::log2(mantissas)) * std::log10(2.0);
 }
 
 // The pipeline's noise level of these levels, approximately: (sum of the
@@ -64,28 +73,131 @@ double SumOfLog10(const double* arg, size_t count, Keep keep) {
 // or with cut_minusamp those of 0 dB and more.
 double ApproximateNoise(const double* arg, size_t bins, const SpectrumSettings& s, double a1,
                         double a2) {
-  double sum = 0;
+  size_t counted = 0;
+  double logs = 0;
   if (!s.cut_minusamp) {
-    sum = 20 * SumOfLog10(arg, bins, [](size_t) { return true; }) -
-          static_cast<double>(bins) * s.noise_db;
+    logs = SumOfLog10(
+        arg, bins, [](size_t) { return true; }, counted);
   } else {
     // A level is 0 dB or more from the argument 10^(noise / 20) up; near
     // that argument the level itself decides.
     const double threshold = std::pow(10.0, s.noise_db / 20.0);
     const double below = threshold * (1 - kTie);
     const double above = threshold * (1 + kTie);
-    size_t counted = 0;
     auto keep = [&](size_t j) {
-      if (arg[j] < below) return false;
-      if (arg[j] <= above && !(LevelOf(arg[j], s.noise_db) >= 0)) return false;
-      ++counted;
-      return true;
+      return arg[j] > above || (arg[j] >= below && LevelOf(arg[j], s.noise_db) >= 0);
     };
-    const double logs = SumOfLog10(arg, bins, keep);
-    sum = 20 * logs - static_cast<double>(counted) * s.noise_db;
+    logs = SumOfLog10(arg, bins, keep, counted);
   }
+  const double sum = 20 * logs - static_cast<double>(counted) * s.noise_db;
   const double divisor = bins >= 2 ? static_cast<double>(bins - 1) : 1.0;
   return (sum - std::max(a1, a2)) / divisor;
+}
+
+// The two strongest levels as the pipeline finds them, when both are above
+// 0 dB (the only case in which a buffer can be evidence).
+struct Peaks {
+  double a1 = 0, a2 = 0;
+  size_t first_top = 0;    // the lowest bin holding a1
+  size_t last_second = 0;  // the highest bin holding a2
+};
+
+// a1 is the largest level and f1 the lowest bin holding it: when a second
+// tone lies above 0 dB, a1 > 0, and the pipeline's running maximum ends at
+// the largest level however it went.  a2 is the largest level other than
+// a1 (bins whose level ties with a1 left out), f2 the highest bin holding
+// it.  Levels are taken only of the bins whose arguments lie within kTie of
+// the largest ones; false when no second tone lies above 0 dB.
+bool FindPeaks(const double* arg, size_t bins, int32_t noise, Peaks& p) {
+  // The largest argument, in four independent running maxima, and the
+  // first bin holding it.
+  double lane[4] = {arg[0], arg[0], arg[0], arg[0]};
+  size_t j = 0;
+  for (; j + 4 <= bins; j += 4)
+    for (size_t k = 0; k < 4; ++k) lane[k] = arg[j + k] > lane[k] ? arg[j + k] : lane[k];
+  for (; j < bins; ++j) lane[0] = arg[j] > lane[0] ? arg[j] : lane[0];
+  const double top_arg = std::max(std::max(lane[0], lane[1]), std::max(lane[2], lane[3]));
+  size_t top = 0;
+  while (arg[top] != top_arg) ++top;
+  p.a1 = LevelOf(top_arg, noise);
+  if (!(p.a1 > 0)) return false;
+  // The largest of the other arguments; `last_near`: the highest bin from
+  // the runner-up's on whose argument lies within kTie below it.
+  double runner_arg = -1;  // arguments are positive: -1 is none
+  double near_runner = 0;
+  size_t runner = bins;
+  size_t last_near = bins;
+  for (j = 0; j < bins; ++j) {
+    if (j == top) continue;
+    const double v = arg[j];
+    if (v > runner_arg) {
+      runner_arg = v;
+      near_runner = v * (1 - kTie);
+      runner = last_near = j;
+    } else if (v >= near_runner) {
+      last_near = j;
+    }
+  }
+  if (runner == bins) return false;
+  const double near_top = top_arg * (1 - kTie);
+  if (runner_arg >= near_top) {
+    // Other bins may tie with a1 (rare): sort the bins near the top out by
+    // their levels, then the largest of the rest.
+    auto tied = [&](size_t j) { return arg[j] >= near_top && LevelOf(arg[j], noise) == p.a1; };
+    p.first_top = top;
+    size_t second = bins;
+    for (size_t j = 0; j < bins; ++j) {
+      if (tied(j)) {
+        p.first_top = std::min(p.first_top, j);
+      } else if (second == bins || arg[j] > arg[second]) {
+        second = j;
+      }
+    }
+    if (second == bins) return false;
+    runner_arg = arg[second];
+    p.a2 = LevelOf(runner_arg, noise);
+    if (!(p.a2 > 0)) return false;
+    const double near_second = runner_arg * (1 - kTie);
+    p.last_second = second;
+    for (size_t j = bins; j-- > second + 1;)
+      if (arg[j] >= near_second && !tied(j) && LevelOf(arg[j], noise) == p.a2) {
+        p.last_second = j;
+        break;
+      }
+    return true;
+  }
+  // Only the top bin holds a1; the runner-up's level is a2, held by the
+  // highest bin (other than the top) whose level equals it, which lies
+  // from the runner-up's bin to last_near.
+  p.first_top = top;
+  p.a2 = LevelOf(runner_arg, noise);
+  if (!(p.a2 > 0)) return false;
+  for (j = last_near + 1; j-- > runner;) {
+    if (j == top || arg[j] < near_runner) continue;
+    if (LevelOf(arg[j], noise) == p.a2) {
+      p.last_second = j;
+      return true;
+    }
+  }
+  return false;  // not reached: the runner-up itself qualifies
+}
+
+// Whether no bin of the spectrum can reach 0 dB, known from the samples
+// alone (with the rectangular window, the one the component starts with):
+// every |X[k]| is at most the sum of |s| over the transformed samples, the
+// computed transform exceeds that by far less than the factor allowed here,
+// and a level reaches 0 dB only from the argument 10^(noise / 20) up.  Such
+// a buffer (silence, or sound too quiet to carry a tone above 0 dB) has no
+// second tone above 0 dB and is no evidence: the transform is not needed.
+bool NoBinAboveZero(const uint8_t* bytes, size_t taken, int32_t n, const SpectrumSettings& s) {
+  if (WindowCoefficientsOf(s.window_code).a0 != 1) return false;  // not rectangular
+  uint64_t sum = 0;
+  for (size_t t = 0; t < taken; ++t) {
+    const int32_t v = static_cast<int32_t>(bytes[t]) - 128;
+    sum += static_cast<uint32_t>(v < 0 ? -v : v);
+  }
+  const double largest_arg = (static_cast<double>(sum) * (1 + 1e-9) / n + 0.000001) * (1 + 1e-9);
+  return largest_arg < std::pow(10.0, s.noise_db / 20.0) * (1 - 1e-9);
 }
 
 }  // namespace
@@ -105,8 +217,9 @@ ScannedBuffer ScanBuffer(const uint8_t* bytes, size_t count, const SpectrumSetti
   ScannedBuffer out;
   const int32_t n = SpectrumSize(count, s.requested);
   if (n == 0) return out;
-  Work& w = ThreadWork();
   const auto bins = static_cast<size_t>(n) / 2;
+  if (NoBinAboveZero(bytes, std::min(count, static_cast<size_t>(n)), n, s)) return out;
+  Work& w = ThreadWork();
   if (w.samples.size() < count) w.samples.resize(count);
   if (w.arg.size() < bins) w.arg.resize(bins);
   capture::BytesToSamples(bytes, count, w.samples.data());
@@ -115,48 +228,20 @@ ScannedBuffer ScanBuffer(const uint8_t* bytes, size_t count, const SpectrumSetti
   const double step = spectrum::BinSpacing(1, s.rate, bins);
   const int32_t noise = s.noise_db;
 
-  // a1: the largest level; f1 the lowest bin holding it.  A second tone
-  // above 0 dB (which evidence needs) lies below a1, so a1 > 0 then, and a1
-  // is then the largest level however the pipeline's running maximum went.
-  size_t top = 0;
-  for (size_t j = 1; j < bins; ++j)
-    if (arg[j] > arg[top]) top = j;
-  const double a1 = LevelOf(arg[top], noise);
-  if (!(a1 > 0)) return out;
-  const double near_top = arg[top] * (1 - kTie);
-  auto tied = [&](size_t j) { return arg[j] >= near_top && LevelOf(arg[j], noise) == a1; };
-  size_t first_top = top;
-  // a2: the largest level other than a1 (bins tied with a1 left out), f2
-  // the highest bin holding it.
-  size_t second = bins;
-  for (size_t j = 0; j < bins; ++j) {
-    if (tied(j)) {
-      first_top = std::min(first_top, j);
-      continue;
-    }
-    if (second == bins || arg[j] > arg[second]) second = j;
-  }
-  if (second == bins) return out;
-  const double a2 = LevelOf(arg[second], noise);
-  if (!(a2 > 0)) return out;
-  const double near_second = arg[second] * (1 - kTie);
-  size_t last_second = second;
-  for (size_t j = bins; j-- > second + 1;)
-    if (arg[j] >= near_second && !tied(j) && LevelOf(arg[j], noise) == a2) {
-      last_second = j;
-      break;
-    }
+  Peaks p;
+  if (!FindPeaks(arg, bins, noise, p)) return out;
+  const double a1 = p.a1;
+  const double a2 = p.a2;
 
   BufferKeyResult& r = out.result;
-  r.f1 = static_cast<double>(first_top) * step;
-  r.f2 = static_cast<double>(last_second) * step;
+  r.f1 = static_cast<double>(p.first_top) * step;
+  r.f2 = static_cast<double>(p.last_second) * step;
   r.key = keys::DecideKey(r.f1, r.f2);
   if (r.key.empty()) return out;
   r.a1 = a1;
   r.a2 = a2;
-  const size_t other = StrongestOtherBin(arg, bins, step, r.f1, r.f2);
-  r.other_level =
-      other == bins ? -std::numeric_limits<double>::infinity() : LevelOf(arg[other], noise);
+  const double other = OtherMaximum(arg, bins, step, r.f1, r.f2, -1.0);
+  r.other_level = other < 0 ? -std::numeric_limits<double>::infinity() : LevelOf(other, noise);
   // Everything but the level floor, decided with the exact values.
   r.noise_level = -std::numeric_limits<double>::infinity();
   if (!detector.IsEvidence(r)) {
