@@ -48,16 +48,31 @@ double SumOfLog10(const double* arg, size_t count, Keep keep, size_t& kept) {
   double product[kLanes] = {1, 1, 1, 1};
   int64_t exponent = 0;
   kept = 0;
+  // One factor: the mantissa of a kept argument, 1 for one left out.
+  auto factor = [&](size_t j) {
+    // Arguments are positive normal numbers (at least 0.000001).
+    const auto bits = std::bit_cast<uint64_t>(arg[j]);
+    const bool in = keep(j);
+    kept += in ? 1 : 0;
+    exponent += in ? static_cast<int64_t>((bits & kExponentMask) >> 52) - 1022 : 0;
+    return in ? std::bit_cast<double>((bits & ~kExponentMask) | kHalf) : 1.0;
+  };
   for (size_t base = 0; base < count; base += kBlock) {
     const size_t end = std::min(count, base + kBlock);
-    for (size_t j = base; j < end; ++j) {
-      // Arguments are positive normal numbers (at least 0.000001).
-      const auto bits = std::bit_cast<uint64_t>(arg[j]);
-      const bool in = keep(j);
-      kept += in ? 1 : 0;
-      exponent += in ? static_cast<int64_t>((bits & kExponentMask) >> 52) - 1022 : 0;
-      product[j % kLanes] *= in ? std::bit_cast<double>((bits & ~kExponentMask) | kHalf) : 1.0;
+    // Four products in locals, so that no multiplication waits on another.
+    double p0 = product[0], p1 = product[1], p2 = product[2], p3 = product[3];
+    size_t j = base;
+    for (; j + kLanes <= end; j += kLanes) {
+      p0 *= factor(j);
+      p1 *= factor(j + 1);
+      p2 *= factor(j + 2);
+      p3 *= factor(j + 3);
     }
+    for (; j < end; ++j) p0 *= factor(j);
+    product[0] = p0;
+    product[1] = p1;
+    product[2] = p2;
+    product[3] = p3;
     for (double& p : product) {
       int e = 0;
       p = std::frexp(p, &e);
