@@ -1,10 +1,12 @@
 // velmora decode FILE...|- [--json] [--min-level DB] [--max-twist DB]
 //                [--min-duration MS] [--set Name=value]...
 //
-// The batch DTMF decoder: plays each file as the microphone of the tone
-// component, as fast as its buffers are processed, and prints one line per
-// key press (key, start, duration).  Any sound file libsndfile reads; "-"
-// is standard input.  A file that cannot be read is one line on stderr and,
+// The batch DTMF decoder: prints one line per key press (key, start,
+// duration) of each file.  Without --set the buffers are scanned on every
+// core (batch_decode.h); with --set each file is played as the microphone
+// of the tone component, as fast as its buffers are processed.  The presses
+// are the same either way.  Any sound file libsndfile reads; "-" is
+// standard input.  A file that cannot be read is one line on stderr and,
 // once the other files are decoded, exit status 2.
 #include <cstdio>
 #include <memory>
@@ -77,8 +79,9 @@ VELMORA_COMMAND(decode) {
       "velmora decode FILE...|- [--json] [--min-level DB] [--max-twist DB] [--min-duration MS] "
       "[--set Name=value]...",
       options,
-      "Plays each FILE (- for standard input) as the tone component's microphone, as\n"
-      "fast as its buffers are processed, and prints one line per key press:\n"
+      "Runs each FILE (- for standard input) through the tone component's analysis,\n"
+      "buffer by buffer (a file on every core; with --set through the component\n"
+      "itself, as its microphone), and prints one line per key press:\n"
       "  5  at 12.345 s  for 93 ms\n"
       "the key, its start in the file and how long it lasted, to the 46.4 ms buffer\n"
       "the component analyses (with several files each line begins with the file's\n"

@@ -23,7 +23,6 @@ namespace {
 constexpr double kTie = 1e-9;
 
 struct Work {
-  std::vector<double> samples;
   std::vector<double> arg;
 };
 
@@ -235,11 +234,9 @@ ScannedBuffer ScanBuffer(const uint8_t* bytes, size_t count, const SpectrumSetti
   const auto bins = static_cast<size_t>(n) / 2;
   if (NoBinAboveZero(bytes, std::min(count, static_cast<size_t>(n)), n, s)) return out;
   Work& w = ThreadWork();
-  if (w.samples.size() < count) w.samples.resize(count);
   if (w.arg.size() < bins) w.arg.resize(bins);
-  capture::BytesToSamples(bytes, count, w.samples.data());
   const double* arg = w.arg.data();
-  LevelArguments(w.samples.data(), count, n, s.window_code, w.arg.data());
+  LevelArgumentsOfCapture(bytes, count, n, s.window_code, w.arg.data());
   const double step = spectrum::BinSpacing(1, s.rate, bins);
   const int32_t noise = s.noise_db;
 

@@ -616,8 +616,11 @@ int32_t SpectrumSize(size_t samples, int32_t requested) {
   return std::max<int32_t>(int32_t{1} << k, 4);
 }
 
-void LevelArguments(const double* samples, size_t count, int32_t n, uint16_t window_code,
-                    double* arg) {
+namespace {
+
+// LevelArguments over samples that sample(t) gives.
+template <typename Sample>
+void LevelArgumentsOf(Sample sample, size_t count, int32_t n, uint16_t window_code, double* arg) {
   const auto size = static_cast<size_t>(n);
   const TransformPlan& plan = PlanFor(n, window_code, 1);
 
@@ -631,7 +634,7 @@ void LevelArguments(const double* samples, size_t count, int32_t n, uint16_t win
   const double* w = plan.window.data();
   const size_t taken = std::min(count, size);
   // The first N samples (zeros after the last of a short buffer), windowed.
-  for (size_t t = 0; t < taken; ++t) re[t] = samples[t] * w[t];
+  for (size_t t = 0; t < taken; ++t) re[t] = sample(t) * w[t];
   for (size_t t = taken; t < size; ++t) re[t] = 0.0 * w[t];
   // The imaginary parts are all zero: the transform does not read them.
   Transform(re, im, plan, true);
@@ -646,6 +649,20 @@ void LevelArguments(const double* samples, size_t count, int32_t n, uint16_t win
     arg[j] = r * r + i * i;
   }
   LogArguments(arg, bins, n);
+}
+
+}  // namespace
+
+void LevelArguments(const double* samples, size_t count, int32_t n, uint16_t window_code,
+                    double* arg) {
+  LevelArgumentsOf([samples](size_t t) { return samples[t]; }, count, n, window_code, arg);
+}
+
+void LevelArgumentsOfCapture(const uint8_t* bytes, size_t count, int32_t n, uint16_t window_code,
+                             double* arg) {
+  // s = byte - 128, exactly the capture's samples.
+  LevelArgumentsOf([bytes](size_t t) { return static_cast<double>(int32_t{bytes[t]} - 128); },
+                   count, n, window_code, arg);
 }
 
 double LevelOf(double arg, int32_t noise) {

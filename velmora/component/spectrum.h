@@ -119,6 +119,10 @@ void calc_spektr(int32_t requested);
 // Uses only per-thread plans and work arrays: threads may call it at once.
 void LevelArguments(const double* samples, size_t count, int32_t n, uint16_t window_code,
                     double* arg);
+// The same from capture bytes (8-bit unsigned, s = byte - 128): the
+// samples the capture makes of them, without storing them first.
+void LevelArgumentsOfCapture(const uint8_t* bytes, size_t count, int32_t n, uint16_t window_code,
+                             double* arg);
 // 20 * log10(arg) - noise, with the operations calc_spektr uses.
 double LevelOf(double arg, int32_t noise);
 
