@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "apps/velmora/session.h"
 #include "velmora/component/capture.h"
 #include "velmora/component/key_scan.h"
 #include "velmora/platform/wave/backend.h"
@@ -140,7 +141,9 @@ std::string DecodeBatch(const std::string& path, const tonvel::KeyPressSettings&
   const double rate = capture.nSamplesPerSec;
   uint64_t samples = 0;
   bool ended = false;
-  while (!ended) {
+  // Ctrl-C ends the decoding, not the program: the press in progress is
+  // still printed.
+  RunSteps([&] {
     size_t filled = 0;
     while (filled < per_block && !ended) {
       const size_t n = FillBuffer(*stream, waiter, block.data() + filled * kBufferBytes, ended);
@@ -162,7 +165,8 @@ std::string DecodeBatch(const std::string& path, const tonvel::KeyPressSettings&
       samples += counts[i];
       if (auto press = detector.Feed(result)) on_press(*press);
     }
-  }
+    return !ended;
+  });
   if (auto press = detector.Finish()) on_press(*press);
   stream->Stop();
   return "";
