@@ -37,6 +37,27 @@ std::vector<uint8_t> Buffer(double f_low, double a_low, double f_high, double a_
   return bytes;
 }
 
+// The unit-level spectrum settings a new component starts with (earlier
+// tests may have changed them), restored afterwards.
+class KeyScan : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fcntpp = 2048;
+    f_window = 5;
+    f_noise = 0;
+  }
+  void TearDown() override {
+    fcntpp = saved_point_;
+    f_window = saved_window_;
+    f_noise = saved_noise_;
+  }
+
+ private:
+  int32_t saved_point_ = fcntpp;
+  uint16_t saved_window_ = f_window;
+  int32_t saved_noise_ = f_noise;
+};
+
 struct Tally {
   int evidence = 0;
   int left_to_exact = 0;
@@ -92,15 +113,13 @@ std::vector<std::vector<uint8_t>> Corpus() {
   return out;
 }
 
-TEST(KeyScan, DecidesEveryBufferAsTheExactPipelineOrLeavesItToIt) {
+TEST_F(KeyScan, DecidesEveryBufferAsTheExactPipelineOrLeavesItToIt) {
   const std::vector<std::vector<uint8_t>> corpus = Corpus();
   // The spectrum settings a host can choose: window, noise offset, cut.
   struct Setting {
     uint16_t window;
     int32_t noise;
   };
-  const int32_t saved_noise = f_noise;
-  const uint16_t saved_window = f_window;
   for (const Setting& setting : {Setting{5, 0}, Setting{3, -20}, Setting{5, 15}}) {
     SCOPED_TRACE("window " + std::to_string(setting.window) + " noise " +
                  std::to_string(setting.noise));
@@ -111,13 +130,11 @@ TEST(KeyScan, DecidesEveryBufferAsTheExactPipelineOrLeavesItToIt) {
     EXPECT_GT(tally.evidence, 80);
     EXPECT_LT(tally.left_to_exact, 3);
   }
-  f_noise = saved_noise;
-  f_window = saved_window;
 }
 
 // Level floors right on a tone's level (where only the exact noise level
 // can decide), and just beside it; twist and clearance limits likewise.
-TEST(KeyScan, LimitsOnTheEdgeOfABuffersValues) {
+TEST_F(KeyScan, LimitsOnTheEdgeOfABuffersValues) {
   const std::vector<std::vector<uint8_t>> corpus = Corpus();
   const SpectrumSettings s = CurrentSpectrumSettings(false);
   Tally tally;

@@ -223,8 +223,11 @@ __attribute__((target("avx"))) void StageAvx(double* re, double* im, int32_t n, 
 // k + h, k + 3h/2 go through (q0,q2) and (q1,q3) of the first stage, then
 // (q0,q1) and (q2,q3) of the second: the same butterflies as two passes, with
 // half the loads and stores.  kRealInput: the imaginary parts entering the
-// first stage are taken as zeros instead of being read (only calc_spektr
-// asks for it, whose magnitudes do not depend on the sign of a zero).
+// first stage are taken as zeros instead of being read, and the products
+// and sums with those zeros are left out (only calc_spektr asks for it,
+// whose magnitudes do not depend on the sign of a zero: a value that the
+// full butterflies make x the shortened ones make x as well, or -x when x
+// is a zero, and sums and products carry no more than that on).
 template <bool kRealInput>
 __attribute__((target("avx"))) void StagePairAvx(double* re, double* im, int32_t n, int32_t h,
                                                  const double* w1r, const double* w1i,
@@ -239,19 +242,33 @@ __attribute__((target("avx"))) void StagePairAvx(double* re, double* im, int32_t
       __m256d r2 = _mm256_loadu_pd(r + k + h);
       __m256d r3 = _mm256_loadu_pd(r + k + h + q);
       __m256d i0, i1, i2, i3;
+      const __m256d ur = _mm256_loadu_pd(w2r + k);
+      const __m256d ui = _mm256_loadu_pd(w2i + k);
       if constexpr (kRealInput) {
-        i0 = i1 = i2 = i3 = _mm256_setzero_pd();
+        // The butterflies with the zero imaginary parts left out: each value
+        // is the one the full butterflies give, but for the sign of a zero.
+        const __m256d d0 = _mm256_sub_pd(r0, r2);
+        const __m256d d1 = _mm256_sub_pd(r1, r3);
+        r0 = _mm256_add_pd(r0, r2);
+        r1 = _mm256_add_pd(r1, r3);
+        r2 = _mm256_mul_pd(d0, _mm256_loadu_pd(w1r + k));
+        i2 = _mm256_mul_pd(d0, _mm256_loadu_pd(w1i + k));
+        r3 = _mm256_mul_pd(d1, _mm256_loadu_pd(w1r + k + q));
+        i3 = _mm256_mul_pd(d1, _mm256_loadu_pd(w1i + k + q));
+        const __m256d d = _mm256_sub_pd(r0, r1);
+        r0 = _mm256_add_pd(r0, r1);
+        i0 = _mm256_setzero_pd();
+        r1 = _mm256_mul_pd(d, ur);
+        i1 = _mm256_mul_pd(d, ui);
       } else {
         i0 = _mm256_loadu_pd(i + k);
         i1 = _mm256_loadu_pd(i + k + q);
         i2 = _mm256_loadu_pd(i + k + h);
         i3 = _mm256_loadu_pd(i + k + h + q);
+        Butterfly4(r0, i0, r2, i2, _mm256_loadu_pd(w1r + k), _mm256_loadu_pd(w1i + k));
+        Butterfly4(r1, i1, r3, i3, _mm256_loadu_pd(w1r + k + q), _mm256_loadu_pd(w1i + k + q));
+        Butterfly4(r0, i0, r1, i1, ur, ui);
       }
-      Butterfly4(r0, i0, r2, i2, _mm256_loadu_pd(w1r + k), _mm256_loadu_pd(w1i + k));
-      Butterfly4(r1, i1, r3, i3, _mm256_loadu_pd(w1r + k + q), _mm256_loadu_pd(w1i + k + q));
-      const __m256d ur = _mm256_loadu_pd(w2r + k);
-      const __m256d ui = _mm256_loadu_pd(w2i + k);
-      Butterfly4(r0, i0, r1, i1, ur, ui);
       Butterfly4(r2, i2, r3, i3, ur, ui);
       _mm256_storeu_pd(r + k, r0);
       _mm256_storeu_pd(r + k + q, r1);
@@ -293,19 +310,32 @@ __attribute__((target("avx512f"))) void StagePairAvx512(double* re, double* im, 
       __m512d r2 = _mm512_loadu_pd(r + k + h);
       __m512d r3 = _mm512_loadu_pd(r + k + h + q);
       __m512d i0, i1, i2, i3;
+      const __m512d ur = _mm512_loadu_pd(w2r + k);
+      const __m512d ui = _mm512_loadu_pd(w2i + k);
       if constexpr (kRealInput) {
-        i0 = i1 = i2 = i3 = _mm512_setzero_pd();
+        // As in StagePairAvx: the zero imaginary parts left out.
+        const __m512d d0 = _mm512_sub_pd(r0, r2);
+        const __m512d d1 = _mm512_sub_pd(r1, r3);
+        r0 = _mm512_add_pd(r0, r2);
+        r1 = _mm512_add_pd(r1, r3);
+        r2 = _mm512_mul_pd(d0, _mm512_loadu_pd(w1r + k));
+        i2 = _mm512_mul_pd(d0, _mm512_loadu_pd(w1i + k));
+        r3 = _mm512_mul_pd(d1, _mm512_loadu_pd(w1r + k + q));
+        i3 = _mm512_mul_pd(d1, _mm512_loadu_pd(w1i + k + q));
+        const __m512d d = _mm512_sub_pd(r0, r1);
+        r0 = _mm512_add_pd(r0, r1);
+        i0 = _mm512_setzero_pd();
+        r1 = _mm512_mul_pd(d, ur);
+        i1 = _mm512_mul_pd(d, ui);
       } else {
         i0 = _mm512_loadu_pd(i + k);
         i1 = _mm512_loadu_pd(i + k + q);
         i2 = _mm512_loadu_pd(i + k + h);
         i3 = _mm512_loadu_pd(i + k + h + q);
+        Butterfly8(r0, i0, r2, i2, _mm512_loadu_pd(w1r + k), _mm512_loadu_pd(w1i + k));
+        Butterfly8(r1, i1, r3, i3, _mm512_loadu_pd(w1r + k + q), _mm512_loadu_pd(w1i + k + q));
+        Butterfly8(r0, i0, r1, i1, ur, ui);
       }
-      Butterfly8(r0, i0, r2, i2, _mm512_loadu_pd(w1r + k), _mm512_loadu_pd(w1i + k));
-      Butterfly8(r1, i1, r3, i3, _mm512_loadu_pd(w1r + k + q), _mm512_loadu_pd(w1i + k + q));
-      const __m512d ur = _mm512_loadu_pd(w2r + k);
-      const __m512d ui = _mm512_loadu_pd(w2i + k);
-      Butterfly8(r0, i0, r1, i1, ur, ui);
       Butterfly8(r2, i2, r3, i3, ur, ui);
       _mm512_storeu_pd(r + k, r0);
       _mm512_storeu_pd(r + k + q, r1);
