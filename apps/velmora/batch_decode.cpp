@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -103,6 +104,81 @@ class ScanPool {
   std::vector<std::thread> threads_;
 };
 
+// Capture buffers read from the file: `filled` of them, buffer i holding
+// counts[i] bytes; `ended` once the file has nothing more.
+struct Block {
+  explicit Block(size_t buffers) : bytes(buffers * kBufferBytes), counts(buffers) {}
+  uint8_t* Buffer(size_t i) { return bytes.data() + i * kBufferBytes; }
+  std::vector<uint8_t> bytes;
+  std::vector<size_t> counts;
+  size_t filled = 0;
+  bool ended = false;
+};
+
+// Fills blocks on a thread of its own, one ahead of the one being decoded:
+// reading and converting the file overlap the scanning.  Blocks come out
+// in order; the consumer hands each back (Release) before the next Next.
+class ReadAhead {
+ public:
+  ReadAhead(size_t buffers, std::function<void(Block&)> fill)
+      : blocks_{Block(buffers), Block(buffers)},
+        fill_(std::move(fill)),
+        thread_([this] { Run(); }) {}
+  ~ReadAhead() {
+    {
+      std::lock_guard lock(mutex_);
+      stop_ = true;
+    }
+    changed_.notify_all();
+    thread_.join();
+  }
+  ReadAhead(const ReadAhead&) = delete;
+  ReadAhead& operator=(const ReadAhead&) = delete;
+
+  // The next block, once it is filled.
+  Block& Next() {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return full_[consumer_]; });
+    return blocks_[consumer_];
+  }
+  // The block Next gave is free to be filled again.
+  void Release() {
+    {
+      std::lock_guard lock(mutex_);
+      full_[consumer_] = false;
+      consumer_ ^= 1;
+    }
+    changed_.notify_all();
+  }
+
+ private:
+  void Run() {
+    for (size_t slot = 0;; slot ^= 1) {
+      {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return stop_ || !full_[slot]; });
+        if (stop_) return;
+      }
+      fill_(blocks_[slot]);
+      {
+        std::lock_guard lock(mutex_);
+        full_[slot] = true;
+      }
+      changed_.notify_all();
+      if (blocks_[slot].ended) return;
+    }
+  }
+
+  Block blocks_[2];
+  std::function<void(Block&)> fill_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool full_[2] = {false, false};
+  size_t consumer_ = 0;
+  bool stop_ = false;
+  std::thread thread_;  // last: starts once the rest is set up
+};
+
 // Helper threads beside the calling one: one per further core.
 size_t ScanHelpers() {
   const unsigned cores = std::thread::hardware_concurrency();
@@ -129,44 +205,53 @@ std::string DecodeBatch(const std::string& path, const tonvel::KeyPressSettings&
   // A new component's settings: FFT_cut_minusamp starts False.
   const tonvel::SpectrumSettings spectrum = tonvel::CurrentSpectrumSettings(false);
   tonvel::KeyPressDetector detector(settings);
-  // A stream is decoded as it arrives; a file in blocks on every core.
+  // A stream is decoded as it arrives, buffer by buffer on this thread; a
+  // file is read (and converted) ahead on a thread of its own and scanned
+  // in blocks on every core.
   const bool streaming = platform::wave::IsStreamPath(path);
   ScanPool pool(streaming ? 0 : ScanHelpers());
-  const size_t per_block = streaming ? 1 : kBuffersPerBlock;
-
-  std::vector<uint8_t> block(per_block * kBufferBytes);
-  std::vector<size_t> counts(per_block);
-  std::vector<tonvel::ScannedBuffer> scanned(per_block);
   platform::wave::Waiter waiter;
+  auto fill = [&](Block& block) {
+    block.filled = 0;
+    while (block.filled < block.counts.size() && !block.ended) {
+      const size_t n = FillBuffer(*stream, waiter, block.Buffer(block.filled), block.ended);
+      // The capture processes a buffer with more than one byte in it.
+      if (n > 1) block.counts[block.filled++] = n;
+    }
+  };
+  std::optional<ReadAhead> ahead;
+  Block here(1);
+  if (!streaming) ahead.emplace(kBuffersPerBlock, fill);
+
+  std::vector<tonvel::ScannedBuffer> scanned(streaming ? 1 : kBuffersPerBlock);
   const double rate = capture.nSamplesPerSec;
   uint64_t samples = 0;
-  bool ended = false;
   // Ctrl-C ends the decoding, not the program: the press in progress is
   // still printed.
   RunSteps([&] {
-    size_t filled = 0;
-    while (filled < per_block && !ended) {
-      const size_t n = FillBuffer(*stream, waiter, block.data() + filled * kBufferBytes, ended);
-      // The capture processes a buffer with more than one byte in it.
-      if (n > 1) counts[filled++] = n;
-    }
-    pool.Run(filled, [&](size_t i) {
-      scanned[i] =
-          tonvel::ScanBuffer(block.data() + i * kBufferBytes, counts[i], spectrum, detector);
+    Block* block = &here;
+    if (ahead)
+      block = &ahead->Next();
+    else
+      fill(here);
+    pool.Run(block->filled, [&](size_t i) {
+      scanned[i] = tonvel::ScanBuffer(block->Buffer(i), block->counts[i], spectrum, detector);
     });
-
-    for (size_t i = 0; i < filled; ++i) {
+    for (size_t i = 0; i < block->filled; ++i) {
       tonvel::BufferKeyResult result =
           scanned[i].needs_exact
-              ? tonvel::ExactBufferResult(block.data() + i * kBufferBytes, counts[i], spectrum)
+              ? tonvel::ExactBufferResult(block->Buffer(i), block->counts[i], spectrum)
               : scanned[i].result;
       result.start_s = static_cast<double>(samples) / rate;
-      result.duration_s = static_cast<double>(counts[i]) / rate;
-      samples += counts[i];
+      result.duration_s = static_cast<double>(block->counts[i]) / rate;
+      samples += block->counts[i];
       if (auto press = detector.Feed(result)) on_press(*press);
     }
-    return !ended;
+    const bool more = !block->ended;
+    if (ahead) ahead->Release();
+    return more;
   });
+  ahead.reset();
   if (auto press = detector.Finish()) on_press(*press);
   stream->Stop();
   return "";
