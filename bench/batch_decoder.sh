@@ -32,12 +32,13 @@ trap 'rm -rf "$work"' EXIT
 audio=$(soxi -D "$work/recording.wav")
 
 # cpu_seconds COMMAND...: runs it with its output in $work/out, prints the
-# processor seconds (user + system); the wall-clock seconds go to
-# $work/wall.
+# processor seconds (user + system, to the millisecond, from bash's own
+# timer); the wall-clock seconds go to $work/wall.
 cpu_seconds() {
-  /usr/bin/time -f "%U %S %e" -o "$work/time" "$@" >"$work/out" 2>/dev/null
-  awk '{ printf "%.3f", $3 }' "$work/time" >"$work/wall"
-  awk '{ printf "%.3f", $1 + $2 }' "$work/time"
+  local TIMEFORMAT='%3R %3U %3S'
+  { time "$@" >"$work/out" 2>/dev/null; } 2>"$work/time"
+  awk '{ printf "%.3f", $1 }' "$work/time" >"$work/wall"
+  awk '{ printf "%.3f", $2 + $3 }' "$work/time"
 }
 
 # Each decoder's input made from the recording by sox, timed: velmora's
