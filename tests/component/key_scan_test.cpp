@@ -110,6 +110,12 @@ std::vector<std::vector<uint8_t>> Corpus() {
   const double bin = 44100.0 / 2048;
   out.push_back(Buffer(32 * bin, 50, 56 * bin, 50, 0, 0));
   out.push_back(Buffer(36 * bin, 20, 62 * bin, 20, 0, 0));
+  // Impulse trains: lines of exactly equal magnitude, every other bin 0.
+  for (size_t period : {32u, 64u, 96u}) {
+    std::vector<uint8_t> train(2048, 128);
+    for (size_t t = 0; t < train.size(); t += period) train[t] = 250;
+    out.push_back(train);
+  }
   return out;
 }
 

@@ -157,10 +157,10 @@ bool FindPeaks(const double* arg, size_t bins, int32_t noise, Peaks& p) {
   if (runner_arg >= near_top) {
     // Other bins may tie with a1 (rare): sort the bins near the top out by
     // their levels, then the largest of the rest.
-    auto tied = [&](size_t j) { return arg[j] >= near_top && LevelOf(arg[j], noise) == p.a1; };
+    auto tied = [&](size_t b) { return arg[b] >= near_top && LevelOf(arg[b], noise) == p.a1; };
     p.first_top = top;
     size_t second = bins;
-    for (size_t j = 0; j < bins; ++j) {
+    for (j = 0; j < bins; ++j) {
       if (tied(j)) {
         p.first_top = std::min(p.first_top, j);
       } else if (second == bins || arg[j] > arg[second]) {
@@ -173,7 +173,7 @@ bool FindPeaks(const double* arg, size_t bins, int32_t noise, Peaks& p) {
     if (!(p.a2 > 0)) return false;
     const double near_second = runner_arg * (1 - kTie);
     p.last_second = second;
-    for (size_t j = bins; j-- > second + 1;)
+    for (j = bins; j-- > second + 1;)
       if (arg[j] >= near_second && !tied(j) && LevelOf(arg[j], noise) == p.a2) {
         p.last_second = j;
         break;
