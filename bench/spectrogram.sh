@@ -20,20 +20,7 @@ done
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-# One round of the sixteen keys (3.2 s), repeated to fill the recording.
-pairs=(697:1209 697:1336 697:1477 697:1633 770:1209 770:1336 770:1477 770:1633
-       852:1209 852:1336 852:1477 852:1633 941:1209 941:1336 941:1477 941:1633)
-round=()
-for p in "${pairs[@]}"; do
-  sox -D -n -r 22050 -b 16 -c 1 "$work/k$p.wav" synth 0.1 sine "${p%:*}" sine "${p#*:}" \
-    vol 0.7 pad 0 0.1
-  round+=("$work/k$p.wav")
-done
-sox "${round[@]}" "$work/round.wav"
-rounds=$(( (minutes * 60 * 10 + 31) / 32 ))
-list=()
-for ((r = 0; r < rounds; r++)); do list+=("$work/round.wav"); done
-sox "${list[@]}" "$work/recording.wav"
+"$(dirname "$0")/dtmf_recording.sh" "$work/recording.wav" "$minutes"
 audio=$(soxi -D "$work/recording.wav")
 
 cpu_seconds() {

@@ -2,15 +2,18 @@
 //                [--min-clearance DB] [--min-duration MS] [--max-deviation PCT]
 //                [--set Name=value]...
 //
-// The batch DTMF decoder: plays each file as the microphone of the tone
-// component, as fast as its buffers are processed, and prints one line per
-// key press (key, start, duration).  Any sound file libsndfile reads; "-"
-// is standard input.  A file that cannot be read is one line on stderr and,
+// The batch DTMF decoder: prints one line per key press (key, start,
+// duration) of each file.  Without --set the buffers are scanned on every
+// core (batch_decode.h); with --set each file is played as the microphone
+// of the tone component, as fast as its buffers are processed.  The presses
+// are the same either way.  Any sound file libsndfile reads; "-" is
+// standard input.  A file that cannot be read is one line on stderr and,
 // once the other files are decoded, exit status 2.
 #include <cstdio>
 #include <memory>
 #include <string>
 
+#include "apps/velmora/batch_decode.h"
 #include "apps/velmora/command.h"
 #include "apps/velmora/key_press_output.h"
 #include "apps/velmora/session.h"
@@ -26,6 +29,8 @@ std::string DecodeOne(const Args& args, const std::string& path, const std::stri
                       bool json, const tonvel::KeyPressSettings& settings) {
   std::string why = platform::CheckInputFile(path);
   if (!why.empty()) return why;
+  auto print = [json, &label](const tonvel::KeyPress& press) { PrintPress(json, label, press); };
+  if (BatchDecodeApplies(args)) return DecodeBatch(path, settings, print);
   if (!platform::SetDefaultInput({platform::DeviceKind::FileSource, path, true}))
     return platform::LastDeviceError();
   auto dtmf = std::make_unique<tonvel::TDTMF>(nullptr);
@@ -34,9 +39,7 @@ std::string DecodeOne(const Args& args, const std::string& path, const std::stri
     why = platform::LastDeviceError();
     return why.empty() ? path + ": cannot be played" : why;
   }
-  PressTracker tracker(*dtmf, settings, [json, &label](const tonvel::KeyPress& press) {
-    PrintPress(json, label, press);
-  });
+  PressTracker tracker(*dtmf, settings, print);
   RunLoop(std::nullopt, [] { return InputUsedUp(); });
   // The last buffer's notification was posted before the file counted as
   // used up.
@@ -77,8 +80,9 @@ VELMORA_COMMAND(decode) {
       "velmora decode FILE...|- [--json] [--min-level DB] [--max-twist DB] [--min-clearance DB] "
       "[--min-duration MS] [--max-deviation PCT] [--set Name=value]...",
       options,
-      "Plays each FILE (- for standard input) as the tone component's microphone, as\n"
-      "fast as its buffers are processed, and prints one line per key press:\n"
+      "Runs each FILE (- for standard input) through the tone component's analysis,\n"
+      "buffer by buffer (a file on every core; with --set through the component\n"
+      "itself, as its microphone), and prints one line per key press:\n"
       "  5  at 12.345 s  for 93 ms\n"
       "the key, its start in the file and how long it lasted, to the 46.4 ms buffer\n"
       "the component analyses (with several files each line begins with the file's\n"

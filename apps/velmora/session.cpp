@@ -198,6 +198,13 @@ std::optional<int64_t> SecondsLimit(const Args& args) {
   return static_cast<int64_t>(std::llround(seconds * 1000));
 }
 
+bool RunSteps(const std::function<bool()>& step) {
+  SignalGuard signals;
+  while (!g_interrupted)
+    if (!step()) return true;
+  return false;
+}
+
 bool RunLoop(std::optional<int64_t> limit_ms, const std::function<bool()>& done) {
   SignalGuard signals;
   host::TApplication& app = host::Application();

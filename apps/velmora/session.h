@@ -86,6 +86,10 @@ std::optional<int64_t> SecondsLimit(const Args& args);
 // after each round), the limit passes, or SIGINT/SIGTERM arrives.  Returns
 // true when `done()` ended it.
 bool RunLoop(std::optional<int64_t> limit_ms, const std::function<bool()>& done = {});
+// Runs step() until it returns false or SIGINT/SIGTERM arrives; meanwhile
+// those signals cut a blocking read short instead of ending the process.
+// Returns true when step() ended it.
+bool RunSteps(const std::function<bool()>& step);
 // Handles the messages already posted (after RunLoop: the notification of
 // the last buffer of a file may still be queued).
 void DrainMessages();

@@ -231,6 +231,52 @@ TEST(DecodeCorpusConcurrency, NoPressInNoiseSpeechOrMusic) {
   }
 }
 
+// The batch path (decode without --set) gives exactly the presses of the
+// component path, which any --set selects: keys, starts, durations, levels
+// and frequencies, on keys in noise, speech and noise alone, with limits
+// set around the tones' levels, twists and clearances.
+TEST(DecodeCorpusConcurrency, BatchPathGivesTheComponentPathsPresses) {
+  TempDir dir;
+  const std::string quiet = KeySequence(dir, "quiet", 0.04, 0.05, 0.1, 0.1);
+  const std::string twisted = KeySequence(dir, "twisted", 0.15, 0.4, 0.06, 0.04);
+  const std::string noise = dir.file("noise.wav");
+  Sox({"-n", "-r", "22050", "-b", "16", "-c", "1", noise, "synth", "3.2", "whitenoise", "vol",
+       "0.08"});
+  const std::string noisy = dir.file("noisy.wav");
+  Sox({"-m", quiet, noise, noisy});
+  const std::string speech = dir.file("speech.wav");
+  RunResult said = testing::Run(
+      {"espeak-ng", "-v", "en", "-w", speech, "Call me back at five five five, one two three."}, "",
+      seconds(60));
+  ASSERT_EQ(said.exit_code, 0) << "espeak-ng is needed: " << said.err;
+  const std::vector<std::vector<std::string>> limits = {{},
+                                                        {"--min-level", "36"},
+                                                        {"--min-level", "41"},
+                                                        {"--min-level", "44"},
+                                                        {"--max-twist", "2"},
+                                                        {"--max-twist", "7"},
+                                                        {"--min-clearance", "12"},
+                                                        {"--min-clearance", "25"},
+                                                        {"--min-duration", "90"}};
+  size_t presses = 0;
+  for (const std::string& file : {quiet, twisted, noisy, speech, noise}) {
+    for (const auto& limit : limits) {
+      SCOPED_TRACE(file + " " + (limit.empty() ? "" : limit[0] + " " + limit[1]));
+      std::vector<std::string> args = {"decode", "--json", file};
+      args.insert(args.end(), limit.begin(), limit.end());
+      RunResult batch = RunVelmora(args);
+      args.insert(args.end(), {"--set", "FFT_noise=0"});
+      RunResult component = RunVelmora(args);
+      ASSERT_EQ(batch.exit_code, 0) << batch.err;
+      ASSERT_EQ(component.exit_code, 0) << component.err;
+      EXPECT_EQ(batch.out, component.out);
+      presses += SplitLines(batch.out).size();
+    }
+  }
+  // The limits keep some presses and drop others.
+  EXPECT_GT(presses, 100u);
+}
+
 // Standard input and pipes give what the file gives; what cannot be read is
 // one line and exit 2, at once.
 TEST(DecodeCommandConcurrency, StandardInputPipesAndRefusals) {

@@ -96,10 +96,7 @@ void ClearResults() {
   spektr.y.clear();
 }
 
-namespace {
-
-// s = byte - 128 of `n` bytes into `y`; returns the largest |s|.
-int32_t ToSamples(const uint8_t* bytes, size_t n, double* y) {
+int32_t BytesToSamples(const uint8_t* bytes, size_t n, double* y) {
   int32_t peak = 0;
   for (size_t i = 0; i < n; ++i) {
     const int32_t s = static_cast<int32_t>(bytes[i]) - 128;
@@ -109,8 +106,6 @@ int32_t ToSamples(const uint8_t* bytes, size_t n, double* y) {
   }
   return peak;
 }
-
-}  // namespace
 
 int32_t TakeSamples(TDTMF& owner, const WAVEHDR& h) {
   // A device never reports more than the buffer holds; the bound keeps a
@@ -126,7 +121,7 @@ int32_t TakeSamples(TDTMF& owner, const WAVEHDR& h) {
   // is stored and then stepped.
   for (size_t i = 0; i < count;) {
     const size_t run = std::min<size_t>(noise::SamplesToBlockEnd(owner), count - i);
-    peak = std::max(peak, ToSamples(bytes + i, run, y + i));
+    peak = std::max(peak, BytesToSamples(bytes + i, run, y + i));
     noise::RandomSteps(owner, bytes + i, run);
     i += run;
   }

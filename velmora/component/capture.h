@@ -26,6 +26,7 @@
 // drive the steps directly).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "velmora/component/tonvel.h"
@@ -57,6 +58,10 @@ inline bool BufferFilled(const platform::WAVEHDR& h) {
 // Step 3: empties inwav.y, outwav.y, spektr.x and spektr.y (their memory is
 // kept, so the steady state allocates nothing); spektr.text is kept.
 void ClearResults();
+
+// The samples of `n` capture bytes: s = byte - 128 into `y`; returns the
+// largest |s|.
+int32_t BytesToSamples(const uint8_t* bytes, size_t n, double* y);
 
 // Step 4: appends s = byte - 128 of each recorded byte to inwav.y, in
 // order, runs the random-bit step per sample, and returns the peak |s|

@@ -27,31 +27,32 @@ double Power(double db) {
   return std::pow(10.0, db / 10.0);
 }
 
-// The strongest bin between the group's lowest and highest frequency (each
-// widened by the deviation), refined by a parabola through its neighbours'
-// levels, and the group frequency it lies near.
-Peak GroupPeak(const std::vector<double>& levels, double step, const double (&group)[4],
-               double deviation) {
+// A group's band: from its lowest to its highest frequency, each widened by
+// the deviation.
+KeyBand BandOf(const double (&group)[4], double step, size_t bins, double deviation) {
+  KeyBand band;
+  band.first = static_cast<size_t>(std::max(0.0, std::floor(group[0] * (1 - deviation) / step)));
+  band.last = std::min(bins, static_cast<size_t>(std::ceil(group[3] * (1 + deviation) / step)) + 1);
+  if (band.first > band.last) band.first = band.last;
+  return band;
+}
+
+// The group's tone at its strongest bin: the frequency refined by a
+// parabola through the neighbours' levels, the power of the three bins, and
+// the group frequency it lies near.
+Peak GroupPeak(const PeakBins& bins, double step, const double (&group)[4], double deviation) {
   Peak peak;
-  const auto first =
-      static_cast<size_t>(std::max(0.0, std::floor(group[0] * (1 - deviation) / step)));
-  const auto last = std::min(levels.size(),
-                             static_cast<size_t>(std::ceil(group[3] * (1 + deviation) / step)) + 1);
-  if (first >= last) return peak;
-  size_t best = first;
-  for (size_t i = first + 1; i < last; ++i)
-    if (levels[i] > levels[best]) best = i;
   double offset = 0;
-  double power = Power(levels[best]);
-  if (best > 0 && best + 1 < levels.size()) {
-    const double l = levels[best - 1], c = levels[best], r = levels[best + 1];
+  double power = Power(bins.centre);
+  if (!std::isnan(bins.left) && !std::isnan(bins.right)) {
+    const double l = bins.left, c = bins.centre, r = bins.right;
     const double curve = l - 2 * c + r;
     if (curve < 0) offset = std::clamp(0.5 * (l - r) / curve, -0.5, 0.5);
     power += Power(l) + Power(r);
   }
-  peak.level = levels[best];
+  peak.level = bins.centre;
   peak.power = 10.0 * std::log10(power);
-  peak.freq = (static_cast<double>(best) + offset) * step;
+  peak.freq = (static_cast<double>(bins.best) + offset) * step;
   double nearest = deviation;
   for (int k = 0; k < 4; ++k) {
     const double off = std::fabs(peak.freq - group[k]) / group[k];
@@ -61,6 +62,21 @@ Peak GroupPeak(const std::vector<double>& levels, double step, const double (&gr
     }
   }
   return peak;
+}
+
+// The strongest bin of a band (the lowest of equal ones) and its neighbours.
+PeakBins StrongestIn(const std::vector<double>& levels, const KeyBand& band) {
+  PeakBins p;
+  size_t best = band.first;
+  for (size_t i = band.first + 1; i < band.last; ++i)
+    if (levels[i] > levels[best]) best = i;
+  p.best = best;
+  p.centre = levels[best];
+  if (best > 0 && best + 1 < levels.size()) {
+    p.left = levels[best - 1];
+    p.right = levels[best + 1];
+  }
+  return p;
 }
 
 struct Tones {
@@ -75,25 +91,25 @@ Tones Split(const BufferKeyResult& b) {
 }  // namespace
 
 double OtherLevel(const std::vector<double>& levels, double step, double freq_a, double freq_b) {
-  double best = -std::numeric_limits<double>::infinity();
-  if (!(step > 0)) return best;
-  const double a = freq_a / step;
-  const double b = freq_b / step;
-  for (size_t i = 0; i < levels.size(); ++i) {
-    const auto bin = static_cast<double>(i);
-    if (std::fabs(bin - a) <= 2.5 || std::fabs(bin - b) <= 2.5) continue;
-    best = std::max(best, levels[i]);
-  }
-  return best;
+  return OtherMaximum(levels.data(), levels.size(), step, freq_a, freq_b,
+                      -std::numeric_limits<double>::infinity());
 }
 
-BufferKeyResult KeyTones(const std::vector<double>& levels, double step,
-                         const KeyPressSettings& settings) {
-  BufferKeyResult b;
-  if (!(step > 0) || levels.empty()) return b;
+void KeyBands(double step, size_t bins, const KeyPressSettings& settings, KeyBand& low,
+              KeyBand& high) {
+  low = high = KeyBand{};
+  if (!(step > 0)) return;
   const double deviation = settings.max_deviation_pct / 100.0;
-  const Peak low = GroupPeak(levels, step, kLowGroup, deviation);
-  const Peak high = GroupPeak(levels, step, kHighGroup, deviation);
+  low = BandOf(kLowGroup, step, bins, deviation);
+  high = BandOf(kHighGroup, step, bins, deviation);
+}
+
+BufferKeyResult KeyTonesAt(const PeakBins& low_bins, const PeakBins& high_bins, double step,
+                           const KeyPressSettings& settings) {
+  BufferKeyResult b;
+  const double deviation = settings.max_deviation_pct / 100.0;
+  const Peak low = GroupPeak(low_bins, step, kLowGroup, deviation);
+  const Peak high = GroupPeak(high_bins, step, kHighGroup, deviation);
   b.a1 = low.level;
   b.f1 = low.freq;
   b.a2 = high.level;
@@ -101,12 +117,22 @@ BufferKeyResult KeyTones(const std::vector<double>& levels, double step,
   b.twist_db = high.power - low.power;
   if (low.index >= 0 && high.index >= 0)
     b.key = kKeypad.substr(static_cast<size_t>(low.index * 4 + high.index), 1);
-  b.other_level = OtherLevel(levels, step, low.freq, high.freq);
+  return b;
+}
+
+BufferKeyResult KeyTones(const std::vector<double>& levels, double step,
+                         const KeyPressSettings& settings) {
+  KeyBand low, high;
+  KeyBands(step, levels.size(), settings, low, high);
+  if (low.first >= low.last || high.first >= high.last) return BufferKeyResult{};
+  BufferKeyResult b =
+      KeyTonesAt(StrongestIn(levels, low), StrongestIn(levels, high), step, settings);
+  b.other_level = OtherLevel(levels, step, b.f1, b.f2);
   return b;
 }
 
 bool KeyPressDetector::IsEvidence(const BufferKeyResult& b) const {
-  if (b.key.size() != 1) return false;
+  if (b.key.size() != 1 || !(b.a1 > 0 && b.a2 > 0)) return false;
   const Tones t = Split(b);
   const double floor = b.noise_level + settings_.min_level_db;
   if (!(t.low_level >= floor && t.high_level >= floor)) return false;
@@ -119,7 +145,7 @@ bool KeyPressDetector::IsEvidence(const BufferKeyResult& b) const {
 bool KeyPressDetector::Continues(const BufferKeyResult& b) const {
   if (!running_ || b.key.size() != 1 || b.key[0] != press_.key) return false;
   const double floor = b.noise_level + settings_.min_level_db;
-  return b.a1 >= floor && b.a2 >= floor;
+  return b.a1 > 0 && b.a2 > 0 && b.a1 >= floor && b.a2 >= floor;
 }
 
 std::optional<KeyPress> KeyPressDetector::Feed(const BufferKeyResult& b) {

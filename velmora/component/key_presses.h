@@ -16,8 +16,10 @@
 //
 // A buffer counts as evidence of its key only when
 //  - both group peaks lie within `max_deviation_pct` of a keypad frequency;
-//  - both tones stand at least `min_level_db` above the buffer's noise level
-//    (gl_noise, the GetTone noise_level);
+//  - both tones lie above 0 dB (a tone of two 8-bit steps; the quietest
+//    tones the capture resolves, of some six steps, measure about 10 dB)
+//    and at least `min_level_db` above the buffer's noise level (gl_noise,
+//    the GetTone noise_level);
 //  - the twist, high-group level minus low-group level, lies within
 //    -max_reverse_twist_db .. +max_forward_twist_db;
 //  - the weaker tone stands at least `min_clearance_db` above every other
@@ -25,7 +27,7 @@
 //    bins away from both tones, see OtherLevel), so that a chord, speech
 //    harmonics or gliding tones that pass through a key pair are no key.
 // Consecutive evidence buffers of the same key form one press.  Once a
-// press runs, a buffer with the same key whose tones pass the level floor
+// press runs, a buffer with the same key whose tones pass the level floors
 // continues it even where twist or clearance fail (a tone near a limit
 // wavers across it from buffer to buffer, and one press must not become
 // two); the press ends at the first buffer that does neither, and is
@@ -61,9 +63,13 @@
 //    46.4 ms, so one evidence buffer makes a press.
 #pragma once
 
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
 #include <limits>
 #include <optional>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace velmora::tonvel {
@@ -109,6 +115,93 @@ double OtherLevel(const std::vector<double>& levels, double step, double freq_a,
 // the times and the noise level.
 BufferKeyResult KeyTones(const std::vector<double>& levels, double step,
                          const KeyPressSettings& settings);
+
+// The steps of KeyTones, for a caller that finds the strongest bins in its
+// own way (from the magnitudes behind the levels, say).
+// The bins [first, last) of a key group's band.
+struct KeyBand {
+  size_t first = 0, last = 0;
+};
+// Both groups' bands in a spectrum of `bins` bins `step` Hz apart (empty
+// bands when step is no positive number).
+void KeyBands(double step, size_t bins, const KeyPressSettings& settings, KeyBand& low,
+              KeyBand& high);
+// A band's strongest bin (the lowest bin holding the band's largest level)
+// and the levels of it and of the bins beside it (not numbers at the ends of
+// the spectrum).
+struct PeakBins {
+  size_t best = 0;
+  double left = std::numeric_limits<double>::quiet_NaN();
+  double centre = 0;
+  double right = std::numeric_limits<double>::quiet_NaN();
+};
+// What KeyTones gives from the two strongest bins, all but other_level.
+BufferKeyResult KeyTonesAt(const PeakBins& low, const PeakBins& high, double step,
+                           const KeyPressSettings& settings);
+
+// The largest of `count` values more than two bins (`step` Hz each) away
+// from the bins of both frequencies; `none` when there is none.  OtherLevel
+// is this over the levels; over values in the order of the levels (the
+// magnitudes behind them) it picks out the same bin's value.
+template <typename Value>
+Value OtherMaximum(const Value* values, size_t count, double step, double freq_a, double freq_b,
+                   Value none) {
+  if (!(step > 0) || count == 0) return none;
+  const double a = freq_a / step;
+  const double b = freq_b / step;
+  // Only bins within 3 of a or b can lie within 2.5 of them: the test is
+  // made in those windows [lo, hi) alone, and the rest is a plain maximum.
+  auto window = [count](double c, size_t& lo, size_t& hi) {
+    lo = hi = 0;
+    if (!(c > -4 && c < static_cast<double>(count) + 4)) return;
+    const double f = std::floor(c);
+    lo = f - 3 <= 0 ? 0 : static_cast<size_t>(f - 3);
+    hi = f + 4 <= 0 ? 0 : std::min(count, static_cast<size_t>(f + 4));
+  };
+  size_t lo[2], hi[2];
+  window(a, lo[0], hi[0]);
+  window(b, lo[1], hi[1]);
+  if (lo[1] < lo[0]) {
+    std::swap(lo[0], lo[1]);
+    std::swap(hi[0], hi[1]);
+  }
+  bool found = false;
+  Value best = none;
+  // Four running maxima, so that the comparisons do not wait on each other.
+  auto plain = [&](size_t from, size_t to) {
+    if (from >= to) return;
+    Value m[4] = {values[from], values[from], values[from], values[from]};
+    size_t i = from;
+    for (; i + 4 <= to; i += 4)
+      for (size_t k = 0; k < 4; ++k) m[k] = values[i + k] > m[k] ? values[i + k] : m[k];
+    for (; i < to; ++i) m[0] = values[i] > m[0] ? values[i] : m[0];
+    for (const Value& v : m)
+      if (!found || v > best) {
+        best = v;
+        found = true;
+      }
+  };
+  auto tested = [&](size_t from, size_t to) {
+    for (size_t i = from; i < to; ++i) {
+      const auto bin = static_cast<double>(i);
+      if (std::fabs(bin - a) <= 2.5 || std::fabs(bin - b) <= 2.5) continue;
+      if (!found || values[i] > best) {
+        best = values[i];
+        found = true;
+      }
+    }
+  };
+  // The windows in order; they may overlap.
+  size_t at = 0;
+  for (int w = 0; w < 2; ++w) {
+    if (lo[w] >= hi[w]) continue;
+    plain(at, std::max(at, lo[w]));
+    tested(std::max(at, lo[w]), hi[w]);
+    at = std::max(at, hi[w]);
+  }
+  plain(at, count);
+  return best;
+}
 
 struct KeyPress {
   char key = 0;

@@ -223,8 +223,11 @@ __attribute__((target("avx"))) void StageAvx(double* re, double* im, int32_t n, 
 // k + h, k + 3h/2 go through (q0,q2) and (q1,q3) of the first stage, then
 // (q0,q1) and (q2,q3) of the second: the same butterflies as two passes, with
 // half the loads and stores.  kRealInput: the imaginary parts entering the
-// first stage are taken as zeros instead of being read (only calc_spektr
-// asks for it, whose magnitudes do not depend on the sign of a zero).
+// first stage are taken as zeros instead of being read, and the products
+// and sums with those zeros are left out (only calc_spektr asks for it,
+// whose magnitudes do not depend on the sign of a zero: a value that the
+// full butterflies make x the shortened ones make x as well, or -x when x
+// is a zero, and sums and products carry no more than that on).
 template <bool kRealInput>
 __attribute__((target("avx"))) void StagePairAvx(double* re, double* im, int32_t n, int32_t h,
                                                  const double* w1r, const double* w1i,
@@ -239,19 +242,33 @@ __attribute__((target("avx"))) void StagePairAvx(double* re, double* im, int32_t
       __m256d r2 = _mm256_loadu_pd(r + k + h);
       __m256d r3 = _mm256_loadu_pd(r + k + h + q);
       __m256d i0, i1, i2, i3;
+      const __m256d ur = _mm256_loadu_pd(w2r + k);
+      const __m256d ui = _mm256_loadu_pd(w2i + k);
       if constexpr (kRealInput) {
-        i0 = i1 = i2 = i3 = _mm256_setzero_pd();
+        // The butterflies with the zero imaginary parts left out: each value
+        // is the one the full butterflies give, but for the sign of a zero.
+        const __m256d d0 = _mm256_sub_pd(r0, r2);
+        const __m256d d1 = _mm256_sub_pd(r1, r3);
+        r0 = _mm256_add_pd(r0, r2);
+        r1 = _mm256_add_pd(r1, r3);
+        r2 = _mm256_mul_pd(d0, _mm256_loadu_pd(w1r + k));
+        i2 = _mm256_mul_pd(d0, _mm256_loadu_pd(w1i + k));
+        r3 = _mm256_mul_pd(d1, _mm256_loadu_pd(w1r + k + q));
+        i3 = _mm256_mul_pd(d1, _mm256_loadu_pd(w1i + k + q));
+        const __m256d d = _mm256_sub_pd(r0, r1);
+        r0 = _mm256_add_pd(r0, r1);
+        i0 = _mm256_setzero_pd();
+        r1 = _mm256_mul_pd(d, ur);
+        i1 = _mm256_mul_pd(d, ui);
       } else {
         i0 = _mm256_loadu_pd(i + k);
         i1 = _mm256_loadu_pd(i + k + q);
         i2 = _mm256_loadu_pd(i + k + h);
         i3 = _mm256_loadu_pd(i + k + h + q);
+        Butterfly4(r0, i0, r2, i2, _mm256_loadu_pd(w1r + k), _mm256_loadu_pd(w1i + k));
+        Butterfly4(r1, i1, r3, i3, _mm256_loadu_pd(w1r + k + q), _mm256_loadu_pd(w1i + k + q));
+        Butterfly4(r0, i0, r1, i1, ur, ui);
       }
-      Butterfly4(r0, i0, r2, i2, _mm256_loadu_pd(w1r + k), _mm256_loadu_pd(w1i + k));
-      Butterfly4(r1, i1, r3, i3, _mm256_loadu_pd(w1r + k + q), _mm256_loadu_pd(w1i + k + q));
-      const __m256d ur = _mm256_loadu_pd(w2r + k);
-      const __m256d ui = _mm256_loadu_pd(w2i + k);
-      Butterfly4(r0, i0, r1, i1, ur, ui);
       Butterfly4(r2, i2, r3, i3, ur, ui);
       _mm256_storeu_pd(r + k, r0);
       _mm256_storeu_pd(r + k + q, r1);
@@ -293,19 +310,32 @@ __attribute__((target("avx512f"))) void StagePairAvx512(double* re, double* im, 
       __m512d r2 = _mm512_loadu_pd(r + k + h);
       __m512d r3 = _mm512_loadu_pd(r + k + h + q);
       __m512d i0, i1, i2, i3;
+      const __m512d ur = _mm512_loadu_pd(w2r + k);
+      const __m512d ui = _mm512_loadu_pd(w2i + k);
       if constexpr (kRealInput) {
-        i0 = i1 = i2 = i3 = _mm512_setzero_pd();
+        // As in StagePairAvx: the zero imaginary parts left out.
+        const __m512d d0 = _mm512_sub_pd(r0, r2);
+        const __m512d d1 = _mm512_sub_pd(r1, r3);
+        r0 = _mm512_add_pd(r0, r2);
+        r1 = _mm512_add_pd(r1, r3);
+        r2 = _mm512_mul_pd(d0, _mm512_loadu_pd(w1r + k));
+        i2 = _mm512_mul_pd(d0, _mm512_loadu_pd(w1i + k));
+        r3 = _mm512_mul_pd(d1, _mm512_loadu_pd(w1r + k + q));
+        i3 = _mm512_mul_pd(d1, _mm512_loadu_pd(w1i + k + q));
+        const __m512d d = _mm512_sub_pd(r0, r1);
+        r0 = _mm512_add_pd(r0, r1);
+        i0 = _mm512_setzero_pd();
+        r1 = _mm512_mul_pd(d, ur);
+        i1 = _mm512_mul_pd(d, ui);
       } else {
         i0 = _mm512_loadu_pd(i + k);
         i1 = _mm512_loadu_pd(i + k + q);
         i2 = _mm512_loadu_pd(i + k + h);
         i3 = _mm512_loadu_pd(i + k + h + q);
+        Butterfly8(r0, i0, r2, i2, _mm512_loadu_pd(w1r + k), _mm512_loadu_pd(w1i + k));
+        Butterfly8(r1, i1, r3, i3, _mm512_loadu_pd(w1r + k + q), _mm512_loadu_pd(w1i + k + q));
+        Butterfly8(r0, i0, r1, i1, ur, ui);
       }
-      Butterfly8(r0, i0, r2, i2, _mm512_loadu_pd(w1r + k), _mm512_loadu_pd(w1i + k));
-      Butterfly8(r1, i1, r3, i3, _mm512_loadu_pd(w1r + k + q), _mm512_loadu_pd(w1i + k + q));
-      const __m512d ur = _mm512_loadu_pd(w2r + k);
-      const __m512d ui = _mm512_loadu_pd(w2i + k);
-      Butterfly8(r0, i0, r1, i1, ur, ui);
       Butterfly8(r2, i2, r3, i3, ur, ui);
       _mm512_storeu_pd(r + k, r0);
       _mm512_storeu_pd(r + k + q, r1);
@@ -616,40 +646,68 @@ int32_t SpectrumSize(size_t samples, int32_t requested) {
   return std::max<int32_t>(int32_t{1} << k, 4);
 }
 
-void calc_spektr(int32_t requested) {
-  const std::vector<double>& samples = inwav.y;
-  const int32_t n = SpectrumSize(samples.size(), requested);
-  if (n == 0) return;
-  const auto count = static_cast<size_t>(n);
-  const TransformPlan& plan = PlanFor(n, f_window, 1);
+namespace {
+
+// LevelArguments over samples that sample(t) gives.
+template <typename Sample>
+void LevelArgumentsOf(Sample sample, size_t count, int32_t n, uint16_t window_code, double* arg) {
+  const auto size = static_cast<size_t>(n);
+  const TransformPlan& plan = PlanFor(n, window_code, 1);
 
   Scratch& s = ThreadScratch();
-  if (s.re.size() < count) {
-    s.re.resize(count);
-    s.im.resize(count);
-    s.arg.resize(count / 2);
+  if (s.re.size() < size) {
+    s.re.resize(size);
+    s.im.resize(size);
   }
   double* re = s.re.data();
   double* im = s.im.data();
   const double* w = plan.window.data();
-  const size_t taken = std::min(samples.size(), count);
+  const size_t taken = std::min(count, size);
   // The first N samples (zeros after the last of a short buffer), windowed.
-  for (size_t t = 0; t < taken; ++t) re[t] = samples[t] * w[t];
-  for (size_t t = taken; t < count; ++t) re[t] = 0.0 * w[t];
+  for (size_t t = 0; t < taken; ++t) re[t] = sample(t) * w[t];
+  for (size_t t = taken; t < size; ++t) re[t] = 0.0 * w[t];
   // The imaginary parts are all zero: the transform does not read them.
   Transform(re, im, plan, true);
 
   // Bin j of the natural order lies at its bit reversal; it is read from
   // there instead of reordering the arrays.
-  const size_t bins = count / 2;
+  const size_t bins = size / 2;
   const uint32_t* rev = plan.reversed.data();
-  double* arg = s.arg.data();
   for (size_t j = 0; j < bins; ++j) {
     const double r = re[rev[j]];
     const double i = im[rev[j]];
     arg[j] = r * r + i * i;
   }
   LogArguments(arg, bins, n);
+}
+
+}  // namespace
+
+void LevelArguments(const double* samples, size_t count, int32_t n, uint16_t window_code,
+                    double* arg) {
+  LevelArgumentsOf([samples](size_t t) { return samples[t]; }, count, n, window_code, arg);
+}
+
+void LevelArgumentsOfCapture(const uint8_t* bytes, size_t count, int32_t n, uint16_t window_code,
+                             double* arg) {
+  // s = byte - 128, exactly the capture's samples.
+  LevelArgumentsOf([bytes](size_t t) { return static_cast<double>(int32_t{bytes[t]} - 128); },
+                   count, n, window_code, arg);
+}
+
+double LevelOf(double arg, int32_t noise) {
+  return 20 * std::log10(arg) - noise;
+}
+
+void calc_spektr(int32_t requested) {
+  const std::vector<double>& samples = inwav.y;
+  const int32_t n = SpectrumSize(samples.size(), requested);
+  if (n == 0) return;
+  const size_t bins = static_cast<size_t>(n) / 2;
+  Scratch& s = ThreadScratch();
+  if (s.arg.size() < bins) s.arg.resize(bins);
+  double* arg = s.arg.data();
+  LevelArguments(samples.data(), samples.size(), n, f_window, arg);
 
   std::vector<double>& out = outwav.y;
   const size_t first = out.size();
@@ -657,7 +715,8 @@ void calc_spektr(int32_t requested) {
   double* level = out.data() + first;
   const double noise = f_noise;
   // Neighbouring bins of equal magnitude (every bin of a silent buffer) give
-  // the same level: the logarithm is taken once for them.
+  // the same level: the logarithm is taken once for them.  (The same
+  // operations as LevelOf.)
   double last_arg = -1;
   double last_log = 0;
   for (size_t j = 0; j < bins; ++j) {

@@ -107,6 +107,25 @@ int32_t SpectrumSize(size_t samples, int32_t requested);
 // silent buffer reads -120 - f_noise in every bin.
 void calc_spektr(int32_t requested);
 
+// The magnitudes behind the levels, for callers that decide from them
+// before (or instead of) taking the logarithms: writes, for bins j = 0 ..
+// n/2 - 1 of the n-point transform (n = SpectrumSize) of the first n of
+// `count` samples windowed with `window_code`,
+//   arg[j] = |X[j]| / n + 0.000001
+// the very values whose logarithms calc_spektr takes, so that
+// LevelOf(arg[j], f_noise) is bit for bit its level of bin j.  The level is
+// a non-decreasing function of arg: the order of the arguments is the order
+// of the levels (equal levels may come from arguments a rounding apart).
+// Uses only per-thread plans and work arrays: threads may call it at once.
+void LevelArguments(const double* samples, size_t count, int32_t n, uint16_t window_code,
+                    double* arg);
+// The same from capture bytes (8-bit unsigned, s = byte - 128): the
+// samples the capture makes of them, without storing them first.
+void LevelArgumentsOfCapture(const uint8_t* bytes, size_t count, int32_t n, uint16_t window_code,
+                             double* arg);
+// 20 * log10(arg) - noise, with the operations calc_spektr uses.
+double LevelOf(double arg, int32_t noise);
+
 namespace spectrum {
 
 // The first phase of FFTDTMF over outwav.y, bins `step` Hz apart: fills

@@ -62,10 +62,17 @@ std::string SoundFileReader::Open(const std::string& path) {
   // Floating-point samples are scaled to full scale (libsndfile would
   // otherwise truncate them, -1 .. 1 giving silence), and those beyond it
   // are clipped, not wrapped around.
-  sf_command(file, SFC_SET_SCALE_FLOAT_INT_READ, nullptr, SF_TRUE);
+  // Integer encodings are read as integers, which the scaling does not
+  // touch; and setting it makes libsndfile read the whole file once to find
+  // its peak (twice the reading of a long WAV), so they go without it.
+  const int subtype = info.format & SF_FORMAT_SUBMASK;
+  const bool integer_samples = subtype == SF_FORMAT_PCM_U8 || subtype == SF_FORMAT_PCM_S8 ||
+                               subtype == SF_FORMAT_PCM_16 || subtype == SF_FORMAT_PCM_24 ||
+                               subtype == SF_FORMAT_PCM_32 || subtype == SF_FORMAT_ULAW ||
+                               subtype == SF_FORMAT_ALAW;
+  if (!integer_samples) sf_command(file, SFC_SET_SCALE_FLOAT_INT_READ, nullptr, SF_TRUE);
   sf_command(file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
   file_channels_ = info.channels;
-  const int subtype = info.format & SF_FORMAT_SUBMASK;
   const int major = info.format & SF_FORMAT_TYPEMASK;
   raw_bytes_ = subtype == SF_FORMAT_PCM_U8 && info.channels <= 2 &&
                (major == SF_FORMAT_WAV || major == SF_FORMAT_WAVEX || major == SF_FORMAT_RAW);
