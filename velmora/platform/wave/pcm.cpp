@@ -66,7 +66,28 @@ inline long RoundToLong(float x) {
 void EncodeFromFloat(const float* in, size_t frames, const PcmFormat& format, uint8_t* out) {
   size_t samples = frames * format.channels;
   if (format.bits == 8) {
-    for (size_t i = 0; i < samples; ++i) {
+    size_t i = 0;
+#if defined(__x86_64__)
+    // Eight samples at a time, each rounded as RoundToLong rounds it (in the
+    // current mode): a value held within +-256 (beyond, it clips to the
+    // same byte) rounds to an integer by adding and taking away 1.5 * 2^23;
+    // the packs clip to 0..255 as the clamp below does.
+    const __m128 scale = _mm_set1_ps(128.0f);
+    const __m128 low = _mm_set1_ps(-256.0f);
+    const __m128 high = _mm_set1_ps(256.0f);
+    const __m128 round = _mm_set1_ps(12582912.0f);
+    const __m128i offset = _mm_set1_epi32(128);
+    auto convert = [&](const float* four) {
+      __m128 x = _mm_min_ps(_mm_max_ps(_mm_mul_ps(_mm_loadu_ps(four), scale), low), high);
+      x = _mm_sub_ps(_mm_add_ps(x, round), round);
+      return _mm_add_epi32(_mm_cvttps_epi32(x), offset);
+    };
+    for (; i + 8 <= samples; i += 8) {
+      const __m128i words = _mm_packs_epi32(convert(in + i), convert(in + i + 4));
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(words, words));
+    }
+#endif
+    for (; i < samples; ++i) {
       long v = RoundToLong(in[i] * 128.0f) + 128;
       out[i] = static_cast<uint8_t>(std::clamp(v, 0L, 255L));
     }
@@ -125,9 +146,23 @@ void Resampler::Process(const float* in, size_t frames, std::vector<float>& out)
     in += ch;
     --frames;
   }
-  // Positions 0..frames: 0 is last_, k is in[k-1].
-  auto at = [&](size_t k, size_t c) { return k == 0 ? last_[c] : in[(k - 1) * ch + c]; };
   const double end = static_cast<double>(frames);
+  if (ch == 1) {
+    ProcessMono(in, end, out);
+  } else {
+    ProcessFrames(in, end, out);
+  }
+  if (frames > 0) {
+    position_ -= end;
+    std::copy(in + (frames - 1) * ch, in + frames * ch, last_.begin());
+  }
+}
+
+// Positions 0..end: 0 is last_, k is in[k-1]; each output frame lies
+// between the positions around position_, which advances by step_.
+void Resampler::ProcessFrames(const float* in, double end, std::vector<float>& out) {
+  const size_t ch = static_cast<size_t>(channels_);
+  auto at = [&](size_t k, size_t c) { return k == 0 ? last_[c] : in[(k - 1) * ch + c]; };
   // Written by index into room made beforehand (about (end - position_) /
   // step_ frames; more is made should rounding give one or two extra).
   size_t used = out.size();
@@ -150,10 +185,27 @@ void Resampler::Process(const float* in, size_t frames, std::vector<float>& out)
     position_ += step_;
   }
   out.resize(used);
-  if (frames > 0) {
-    position_ -= end;
-    std::copy(in + (frames - 1) * ch, in + frames * ch, last_.begin());
+}
+
+// ProcessFrames for one channel, the same sums in the same order, without
+// the steps through the channels and the checks for room (room for the
+// most frames the positions can give is made first).
+void Resampler::ProcessMono(const float* in, double end, std::vector<float>& out) {
+  const size_t used = out.size();
+  out.resize(used + static_cast<size_t>(std::max(0.0, (end - position_) / step_)) + 2);
+  float* o = out.data() + used;
+  size_t count = 0;
+  double position = position_;
+  while (position < end) {
+    const auto k = static_cast<size_t>(position);
+    const auto frac = static_cast<float>(position - static_cast<double>(k));
+    const float a = k == 0 ? last_[0] : in[k - 1];
+    const float b = in[k];
+    o[count++] = a + (b - a) * frac;
+    position += step_;
   }
+  position_ = position;
+  out.resize(used + count);
 }
 
 PcmConverter::PcmConverter(const PcmFormat& from, const PcmFormat& to)

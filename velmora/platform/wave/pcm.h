@@ -64,6 +64,9 @@ class Resampler {
   bool Identity() const { return from_ == to_; }
 
  private:
+  void ProcessFrames(const float* in, double end, std::vector<float>& out);
+  void ProcessMono(const float* in, double end, std::vector<float>& out);
+
   uint32_t from_, to_;
   int channels_;
   double step_;          // input samples per output sample
