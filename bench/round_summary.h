@@ -55,14 +55,31 @@ inline void Summary(const Collector& c, const char* ours, const char* floor, con
       ratios.empty() ? 0 : ratios.front(), ratios.empty() ? 0 : ratios.back());
 }
 
-// Registers every kind once per round (so the kinds interleave round by
-// round), runs them, and prints each pairing's summary.
+// Two kinds compared in the summary: ours against the peer (or floor).
 struct Pairing {
   const char* ours;
   const char* floor;
   const char* unit;
   double scale;
 };
+
+// The rounds that ran: the most runs of any kind (a filter may leave out
+// rounds or kinds).
+inline size_t RoundsRun(const Collector& c) {
+  size_t rounds = 0;
+  for (const auto& [kind, runs] : c.results) rounds = std::max(rounds, runs.size());
+  return rounds;
+}
+
+// Prints each pairing's summary under a heading with the rounds that ran.
+inline void PrintSummaries(const Collector& c, const std::vector<Pairing>& pairings) {
+  std::printf("\nSummary over %zu interleaved round%s:\n", RoundsRun(c),
+              RoundsRun(c) == 1 ? "" : "s");
+  for (const Pairing& p : pairings) Summary(c, p.ours, p.floor, p.unit, p.scale);
+}
+
+// Registers every kind once per round (so the kinds interleave round by
+// round), runs them, and prints each pairing's summary.
 using BenchFn = void (*)(benchmark::State&);
 inline int RunInterleaved(int argc, char** argv, int rounds,
                           const std::vector<std::pair<const char*, BenchFn>>& kinds,
@@ -78,8 +95,7 @@ inline int RunInterleaved(int argc, char** argv, int rounds,
   benchmark::Initialize(&argc, argv);
   Collector collector;
   benchmark::RunSpecifiedBenchmarks(&collector);
-  std::printf("\nSummary over %d interleaved rounds:\n", rounds);
-  for (const Pairing& p : pairings) Summary(collector, p.ours, p.floor, p.unit, p.scale);
+  PrintSummaries(collector, pairings);
   benchmark::Shutdown();
   return 0;
 }
