@@ -161,8 +161,6 @@ TEST(MemoryStream, LargeGrowthKeepsEveryByte) {
     ASSERT_EQ(v[static_cast<size_t>(i * kPiece + kPiece / 2)], 'a' + i % 26) << i;
     ASSERT_EQ(v[static_cast<size_t>((i + 1) * kPiece - 1)], 'A' + i % 26) << i;
   }
-  EXPECT_FALSE(m.Reserve(int64_t{1} << 62));  // unchanged when refused
-  EXPECT_EQ(m.Size(), kPiece * kPieces);
   m.SetSize(kPiece * kPieces + 10);
   EXPECT_EQ(m.View().substr(static_cast<size_t>(kPiece * kPieces)), std::string(10, '\0'));
 }
