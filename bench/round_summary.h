@@ -48,11 +48,18 @@ inline void Summary(const Collector& c, const char* ours, const char* floor, con
   std::vector<double> ratios;
   for (size_t i = 0; i < a->second.size() && i < b->second.size(); ++i)
     if (b->second[i] > 0) ratios.push_back(a->second[i] / b->second[i]);
+  std::string per_round;  // in the order the rounds ran
+  for (double r : ratios) {
+    char text[32];
+    std::snprintf(text, sizeof text, " %.2f", r);
+    per_round.append(text);
+  }
   std::sort(ratios.begin(), ratios.end());
   std::printf(
-      "%-22s median %8.3f %s   %-16s median %8.3f %s   ratio median %.3f (min %.3f, max %.3f)\n",
+      "%-28s median %10.3f %s   %-28s median %10.3f %s   ratio median %.3f (min %.3f, max %.3f;"
+      " rounds%s)\n",
       ours, Median(a->second) / scale, unit, floor, Median(b->second) / scale, unit, Median(ratios),
-      ratios.empty() ? 0 : ratios.front(), ratios.empty() ? 0 : ratios.back());
+      ratios.empty() ? 0 : ratios.front(), ratios.empty() ? 0 : ratios.back(), per_round.c_str());
 }
 
 // Two kinds compared in the summary: ours against the peer (or floor).
