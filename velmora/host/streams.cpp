@@ -229,7 +229,10 @@ void TMemoryStream::Prefault(int64_t end) {
 }
 
 void TMemoryStream::Grow(int64_t size) {
-  if (size > capacity_ && !Reallocate(std::max(size, capacity_ * 2))) throw std::bad_alloc();
+  // Doubling keeps appends in small steps cheap; past half the range the
+  // exact size is asked for.
+  const int64_t doubled = capacity_ < INT64_MAX / 2 ? capacity_ * 2 : size;
+  if (size > capacity_ && !Reallocate(std::max(size, doubled))) throw std::bad_alloc();
   Prefault(size);
   size_ = size;
 }
