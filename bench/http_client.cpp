@@ -168,7 +168,12 @@ void LibcurlPeer(benchmark::State& state, bool https, const std::string& path, i
       p.pki->CaFile()};
   argv.insert(argv.end(), options.begin(), options.end());
   for (auto _ : state) {
-    const velmora::testing::RunResult r = velmora::testing::Run(argv);
+    velmora::testing::RunResult r;
+    try {
+      r = velmora::testing::Run(argv);
+    } catch (const std::exception& e) {  // the peer program is not built
+      r.err = e.what();
+    }
     double seconds = 0;
     if (r.exit_code != 0 || std::sscanf(r.out.c_str(), "requests %*d seconds %lf", &seconds) != 1 ||
         seconds <= 0) {
