@@ -3,24 +3,27 @@
 // throughput swings a lot from run to run, so only ratios within one run
 // mean anything):
 //
-//   download: 1 GiB into Document, against `curl -s -o /dev/null` of the
-//     same URL (http, and https with TLS 1.3 when the TLS plug-in is there);
+//   download: 1 GiB into Document, with one object kept for every round
+//     (its memory is in place) and with a new object per round, against
+//     `curl -s -o /dev/null` of the same URL and against libcurl gathering
+//     the body in memory (like for like with a new object); http, and https
+//     with TLS 1.3 when the TLS plug-in is there;
 //   keepalive: 2000 sequential GETs of a 100-byte file over one kept
 //     connection (Protocol "1.1"), against libcurl reusing one easy handle;
 //   fresh: 2000 GETs with a new connection each (the default Protocol
-//     "1.0"), against libcurl with CURLOPT_FORBID_REUSE.
+//     "1.0"), against libcurl with CURLOPT_FORBID_REUSE, over http and
+//     https (a full TLS handshake each; libcurl's session resumption, its
+//     default, is shown apart).
 //
-// After the runs the median of each and the median of the per-round ratios
-// are printed.
-#include <curl/curl.h>
-#include <spawn.h>
-#include <sys/wait.h>
+// libcurl runs in its own small C program, bench/curl_requests.c.  After
+// the runs the median of each kind and the median of the per-round ratios
+// are printed; `--benchmark_filter='round:[12]/'` runs fewer rounds.
+#include <unistd.h>
 
-#include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -29,8 +32,6 @@
 #include "benchmark/benchmark.h"
 #include "tests/peers/tls_peers.h"
 #include "velmora/net/httpclient.h"
-
-extern char** environ;
 
 namespace {
 
@@ -68,6 +69,10 @@ Peer& TheServer() {
       std::string block(1 << 20, 'v');
       for (int64_t i = 0; i < kDownloadBytes; i += static_cast<int64_t>(block.size()))
         std::fwrite(block.data(), 1, block.size(), f);
+      // Written back before the first round, so that no round shares the
+      // machine with the write-back.
+      std::fflush(f);
+      ::fsync(::fileno(f));
       std::fclose(f);
     }
     velmora::testing::WriteFile(p.dir.file("www/small"), std::string(100, 's'));
@@ -99,62 +104,110 @@ void VerifyWithTestCa(THTTPSend& http) {
 
 void CurlDownload(benchmark::State& state, bool https, bool) {
   const Peer& p = TheServer();
-  std::vector<std::string> argv = {
+  const std::vector<std::string> argv = {
       "/usr/bin/curl", "-s", "-o", "/dev/null", "--cacert", p.pki->CaFile(), p.Url(https, "/big")};
-  std::vector<char*> args;
-  for (std::string& a : argv) args.push_back(a.data());
-  args.push_back(nullptr);
   for (auto _ : state) {
-    pid_t pid = 0;
-    int status = 0;
-    if (posix_spawn(&pid, args[0], nullptr, nullptr, args.data(), environ) != 0 ||
-        waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
-      state.SkipWithError("curl failed");
+    const auto start = std::chrono::steady_clock::now();
+    const velmora::testing::RunResult r = velmora::testing::Run(argv);
+    state.SetIterationTime(
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    if (r.exit_code != 0) {
+      state.SkipWithError(("curl failed: " + r.err).c_str());
+      break;
+    }
   }
   state.SetBytesProcessed(kDownloadBytes * state.iterations());
 }
 
-// `reuse`: one object for every round, so its Document's memory is already
-// there; else a new object, which pays for the system zeroing fresh pages.
+// `reuse`: one object for every round, whose Document keeps its memory
+// (it is warmed by one untimed download on first use), so the transfer
+// itself is measured; else a new object per round, which also pays for the
+// system handing it 1 GiB of fresh pages, as a program that downloads once
+// does.
 void VelmoraDownload(benchmark::State& state, bool https, bool reuse) {
   static THTTPSend kept[2];
+  static bool warmed[2] = {false, false};
   std::unique_ptr<THTTPSend> fresh;
   if (!reuse) fresh = std::make_unique<THTTPSend>();
   THTTPSend& http = reuse ? kept[https] : *fresh;
   if (https) VerifyWithTestCa(http);
-  for (auto _ : state) {
+  const std::string url = TheServer().Url(https, "/big");
+  auto download = [&] {
     http.Clear();
-    if (!http.HTTPMethod("GET", TheServer().Url(https, "/big")) ||
-        http.Document().Size() != kDownloadBytes)
+    return http.HTTPMethod("GET", url) && http.Document().Size() == kDownloadBytes;
+  };
+  if (reuse && !warmed[https]) warmed[https] = download();
+  for (auto _ : state) {
+    const auto start = std::chrono::steady_clock::now();
+    const bool ok = download();
+    state.SetIterationTime(
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    if (!ok) {
       state.SkipWithError(("download failed: " + http.Sock().LastErrorText()).c_str());
+      break;
+    }
   }
   state.SetBytesProcessed(kDownloadBytes * state.iterations());
 }
 
-// --- Request rates.
+// --- The libcurl peer.
 
-size_t Discard(char*, size_t size, size_t count, void*) {
-  return size * count;
+// Runs the peer program `curl_requests` (one easy handle, built beside this
+// benchmark) once per round: COUNT GETs of `path`, each of `size` bytes, with
+// its options.  It reports the time of its requests alone, so process start
+// and library set-up are counted for neither side.
+void LibcurlPeer(benchmark::State& state, bool https, const std::string& path, int count,
+                 int64_t size, const std::vector<std::string>& options) {
+  const Peer& p = TheServer();
+  std::vector<std::string> argv = {
+      (velmora::testing::BinaryDir() / "bin" / "curl_requests").string(),
+      p.Url(https, path),
+      std::to_string(count),
+      std::to_string(size),
+      "--cainfo",
+      p.pki->CaFile()};
+  argv.insert(argv.end(), options.begin(), options.end());
+  for (auto _ : state) {
+    velmora::testing::RunResult r;
+    try {
+      r = velmora::testing::Run(argv);
+    } catch (const std::exception& e) {  // the peer program is not built
+      r.err = e.what();
+    }
+    double seconds = 0;
+    if (r.exit_code != 0 || std::sscanf(r.out.c_str(), "requests %*d seconds %lf", &seconds) != 1 ||
+        seconds <= 0) {
+      state.SkipWithError(("curl_requests failed: " + r.err).c_str());
+      break;
+    }
+    state.SetIterationTime(seconds);
+  }
 }
 
+// 1 GiB into a block of libcurl's own program that grows with realloc: the
+// memory a download into memory pays for, as a fresh object does.
+void LibcurlDownload(benchmark::State& state, bool https, bool) {
+  LibcurlPeer(state, https, "/big", 1, kDownloadBytes, {"--keep-body"});
+  state.SetBytesProcessed(kDownloadBytes * state.iterations());
+}
+
+// `reuse`: one connection for all requests; else a new one for each, with
+// a full TLS handshake over https as ours does (libcurl's session
+// resumption is off).
 void LibcurlRequests(benchmark::State& state, bool https, bool reuse) {
-  CURL* curl = curl_easy_init();
-  const std::string url = TheServer().Url(https, "/small");
-  curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, Discard);
-  curl_easy_setopt(curl, CURLOPT_CAINFO, TheServer().pki->CaFile().c_str());
-  if (!reuse) curl_easy_setopt(curl, CURLOPT_FORBID_REUSE, 1L);
-  for (auto _ : state) {
-    for (int i = 0; i < kRequests; ++i) {
-      if (curl_easy_perform(curl) != CURLE_OK) {
-        state.SkipWithError("libcurl failed");
-        break;
-      }
-    }
-  }
-  curl_easy_cleanup(curl);
+  std::vector<std::string> options;
+  if (!reuse) options = {"--forbid-reuse", "--no-session-cache"};
+  LibcurlPeer(state, https, "/small", kRequests, 100, options);
   state.SetItemsProcessed(int64_t{kRequests} * state.iterations());
 }
+
+// New connections that resume the TLS session, libcurl's default.
+void LibcurlResumed(benchmark::State& state, bool https, bool) {
+  LibcurlPeer(state, https, "/small", kRequests, 100, {"--forbid-reuse"});
+  state.SetItemsProcessed(int64_t{kRequests} * state.iterations());
+}
+
+// --- Request rates.
 
 void VelmoraRequests(benchmark::State& state, bool https, bool reuse) {
   THTTPSend http;
@@ -162,6 +215,7 @@ void VelmoraRequests(benchmark::State& state, bool https, bool reuse) {
   http.set_Protocol(reuse ? "1.1" : "1.0");
   const std::string url = TheServer().Url(https, "/small");
   for (auto _ : state) {
+    const auto start = std::chrono::steady_clock::now();
     for (int i = 0; i < kRequests; ++i) {
       http.Clear();
       if (!http.HTTPMethod("GET", url) || http.Document().Size() != 100) {
@@ -169,58 +223,63 @@ void VelmoraRequests(benchmark::State& state, bool https, bool reuse) {
         break;
       }
     }
+    state.SetIterationTime(
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
   }
   state.SetItemsProcessed(int64_t{kRequests} * state.iterations());
 }
 
-// A summary line for the names of two kinds.
-void Summary(const velmora::bench::Collector& c, const std::string& ours, const std::string& peer,
-             const char* unit, double scale) {
-  velmora::bench::Summary(c, ours.c_str(), peer.c_str(), unit, scale);
-}
-
+// Every case measures its own time (the peers report theirs).
 void Register(const std::string& name, void (*fn)(benchmark::State&, bool, bool), bool https,
               bool reuse) {
   benchmark::RegisterBenchmark(name.c_str(), [=](benchmark::State& s) { fn(s, https, reuse); })
       ->Iterations(1)
-      ->UseRealTime()
+      ->UseManualTime()
       ->Unit(benchmark::kMillisecond);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  curl_global_init(CURL_GLOBAL_DEFAULT);
   const bool tls = TheServer().tls;
   if (!tls) std::printf("The TLS plug-in is not installed: the https cases are left out.\n");
+  std::vector<std::string> schemes = {"http"};
+  if (tls) schemes.push_back("https");
   for (int round = 1; round <= kRounds; ++round) {
     const std::string r = "/round:" + std::to_string(round);
-    for (bool https : {false, true}) {
-      if (https && !tls) continue;
-      const std::string s = https ? "https" : "http";
+    for (const std::string& s : schemes) {
+      const bool https = s == "https";
       Register("download_" + s + "_curl" + r, CurlDownload, https, false);
       Register("download_" + s + "_velmora" + r, VelmoraDownload, https, true);
       Register("download_" + s + "_velmora_fresh" + r, VelmoraDownload, https, false);
+      Register("download_" + s + "_libcurl_memory" + r, LibcurlDownload, https, false);
       Register("keepalive_" + s + "_libcurl" + r, LibcurlRequests, https, true);
       Register("keepalive_" + s + "_velmora" + r, VelmoraRequests, https, true);
+      Register("fresh_" + s + "_libcurl" + r, LibcurlRequests, https, false);
+      Register("fresh_" + s + "_velmora" + r, VelmoraRequests, https, false);
+      if (https) Register("fresh_" + s + "_libcurl_resumed" + r, LibcurlResumed, https, false);
     }
-    Register("fresh_http_libcurl" + r, LibcurlRequests, false, false);
-    Register("fresh_http_velmora" + r, VelmoraRequests, false, false);
+  }
+  // Ours against the peer; the names live as long as the summary.
+  std::vector<std::array<std::string, 2>> names;
+  for (const std::string& s : schemes) {
+    names.push_back({"download_" + s + "_velmora", "download_" + s + "_curl"});
+    names.push_back({"download_" + s + "_velmora_fresh", "download_" + s + "_curl"});
+    names.push_back({"download_" + s + "_velmora_fresh", "download_" + s + "_libcurl_memory"});
+    names.push_back({"keepalive_" + s + "_velmora", "keepalive_" + s + "_libcurl"});
+    names.push_back({"fresh_" + s + "_velmora", "fresh_" + s + "_libcurl"});
+  }
+  if (tls) names.push_back({"fresh_https_velmora", "fresh_https_libcurl_resumed"});
+  std::vector<velmora::bench::Pairing> pairings;
+  for (const auto& [ours, peer] : names) {
+    const bool download = ours.rfind("download_", 0) == 0;
+    pairings.push_back(
+        {ours.c_str(), peer.c_str(), download ? "MB/s" : "req/s", download ? 1e6 : 1});
   }
   benchmark::Initialize(&argc, argv);
   velmora::bench::Collector collector;
   benchmark::RunSpecifiedBenchmarks(&collector);
-  std::printf("\nSummary over %d interleaved rounds:\n", kRounds);
-  for (const char* s : {"http", "https"}) {
-    Summary(collector, std::string("download_") + s + "_velmora",
-            std::string("download_") + s + "_curl", "MB/s", 1e6);
-    Summary(collector, std::string("download_") + s + "_velmora_fresh",
-            std::string("download_") + s + "_curl", "MB/s", 1e6);
-    Summary(collector, std::string("keepalive_") + s + "_velmora",
-            std::string("keepalive_") + s + "_libcurl", "req/s", 1);
-  }
-  Summary(collector, "fresh_http_velmora", "fresh_http_libcurl", "req/s", 1);
+  velmora::bench::PrintSummaries(collector, pairings);
   benchmark::Shutdown();
-  curl_global_cleanup();
   return 0;
 }

@@ -48,21 +48,45 @@ inline void Summary(const Collector& c, const char* ours, const char* floor, con
   std::vector<double> ratios;
   for (size_t i = 0; i < a->second.size() && i < b->second.size(); ++i)
     if (b->second[i] > 0) ratios.push_back(a->second[i] / b->second[i]);
+  std::string per_round;  // in the order the rounds ran
+  for (double r : ratios) {
+    char text[32];
+    std::snprintf(text, sizeof text, " %.2f", r);
+    per_round.append(text);
+  }
   std::sort(ratios.begin(), ratios.end());
   std::printf(
-      "%-22s median %8.3f %s   %-16s median %8.3f %s   ratio median %.3f (min %.3f, max %.3f)\n",
+      "%-28s median %10.3f %s   %-28s median %10.3f %s   ratio median %.3f (min %.3f, max %.3f;"
+      " rounds%s)\n",
       ours, Median(a->second) / scale, unit, floor, Median(b->second) / scale, unit, Median(ratios),
-      ratios.empty() ? 0 : ratios.front(), ratios.empty() ? 0 : ratios.back());
+      ratios.empty() ? 0 : ratios.front(), ratios.empty() ? 0 : ratios.back(), per_round.c_str());
 }
 
-// Registers every kind once per round (so the kinds interleave round by
-// round), runs them, and prints each pairing's summary.
+// Two kinds compared in the summary: ours against the peer (or floor).
 struct Pairing {
   const char* ours;
   const char* floor;
   const char* unit;
   double scale;
 };
+
+// The rounds that ran: the most runs of any kind (a filter may leave out
+// rounds or kinds).
+inline size_t RoundsRun(const Collector& c) {
+  size_t rounds = 0;
+  for (const auto& [kind, runs] : c.results) rounds = std::max(rounds, runs.size());
+  return rounds;
+}
+
+// Prints each pairing's summary under a heading with the rounds that ran.
+inline void PrintSummaries(const Collector& c, const std::vector<Pairing>& pairings) {
+  std::printf("\nSummary over %zu interleaved round%s:\n", RoundsRun(c),
+              RoundsRun(c) == 1 ? "" : "s");
+  for (const Pairing& p : pairings) Summary(c, p.ours, p.floor, p.unit, p.scale);
+}
+
+// Registers every kind once per round (so the kinds interleave round by
+// round), runs them, and prints each pairing's summary.
 using BenchFn = void (*)(benchmark::State&);
 inline int RunInterleaved(int argc, char** argv, int rounds,
                           const std::vector<std::pair<const char*, BenchFn>>& kinds,
@@ -78,8 +102,7 @@ inline int RunInterleaved(int argc, char** argv, int rounds,
   benchmark::Initialize(&argc, argv);
   Collector collector;
   benchmark::RunSpecifiedBenchmarks(&collector);
-  std::printf("\nSummary over %d interleaved rounds:\n", rounds);
-  for (const Pairing& p : pairings) Summary(collector, p.ours, p.floor, p.unit, p.scale);
+  PrintSummaries(collector, pairings);
   benchmark::Shutdown();
   return 0;
 }

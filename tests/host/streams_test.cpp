@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <string>
 
 #include "tests/support/support.h"
@@ -111,6 +112,57 @@ TEST(MemoryStream, WriteSeekReadAndGaps) {
   m.Clear();
   EXPECT_EQ(m.Size(), 0);
   EXPECT_EQ(m.Position(), 0);
+}
+
+// The memory is kept when the stream shrinks: bytes that come back into it
+// by growing must read as zeros, never as the old content.
+TEST(MemoryStream, RegrownBytesAreZeroAndExtendLeavesThePosition) {
+  TMemoryStream m;
+  m.WriteBuffer("secret", 6);
+  m.SetSize(1);
+  m.SetSize(6);
+  EXPECT_EQ(m.DataString(), std::string("s\0\0\0\0\0", 6));
+  m.SetSize(0);
+  m.Seek(3, soBeginning);
+  m.WriteBuffer("x", 1);  // the gap left by the seek is zero-filled
+  EXPECT_EQ(m.DataString(), std::string("\0\0\0x", 4));
+
+  // Extend hands out bytes at the end for the caller to fill; the position
+  // stays, and what is not filled is cut off with SetSize.
+  m.set_Position(1);
+  char* tail = m.Extend(3);
+  std::memcpy(tail, "abc", 3);
+  EXPECT_EQ(m.Size(), 7);
+  EXPECT_EQ(m.Position(), 1);
+  m.SetSize(6);
+  EXPECT_EQ(m.DataString(), std::string("\0\0\0xab", 6));
+  EXPECT_EQ(m.Extend(0), static_cast<char*>(m.Memory()) + 6);
+  m.Clear();
+  EXPECT_EQ(m.View(), "");
+  EXPECT_NE(m.Memory(), nullptr);
+}
+
+// A large stream grows in place past a reserve and keeps every byte; its
+// pages are provided ahead of the writes.
+TEST(MemoryStream, LargeGrowthKeepsEveryByte) {
+  constexpr int64_t kPiece = 256 * 1024;
+  constexpr int64_t kPieces = 48;  // 12 MiB, past a reserve of 5 MiB
+  TMemoryStream m;
+  ASSERT_TRUE(m.Reserve(5 << 20));
+  for (int64_t i = 0; i < kPieces; ++i) {
+    char* p = m.Extend(kPiece);
+    std::memset(p, 'a' + i % 26, kPiece);
+    p[kPiece - 1] = static_cast<char>('A' + i % 26);
+  }
+  ASSERT_EQ(m.Size(), kPiece * kPieces);
+  const std::string_view v = m.View();
+  for (int64_t i = 0; i < kPieces; ++i) {
+    ASSERT_EQ(v[static_cast<size_t>(i * kPiece)], 'a' + i % 26) << i;
+    ASSERT_EQ(v[static_cast<size_t>(i * kPiece + kPiece / 2)], 'a' + i % 26) << i;
+    ASSERT_EQ(v[static_cast<size_t>((i + 1) * kPiece - 1)], 'A' + i % 26) << i;
+  }
+  m.SetSize(kPiece * kPieces + 10);
+  EXPECT_EQ(m.View().substr(static_cast<size_t>(kPiece * kPieces)), std::string(10, '\0'));
 }
 
 TEST(MemoryStream, CopyFromAndSaveReplaceAFile) {

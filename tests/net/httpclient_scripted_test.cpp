@@ -234,6 +234,20 @@ TEST(HttpScriptedConcurrency, BrokenResponsesFailWithTheSocketError) {
     EXPECT_EQ(x.http.Sock().LastError(), 10054);
     EXPECT_EQ(Doc(x.http), "0123456789");
   }
+  {  // the same close with RaiseExcept: the document holds exactly the
+     // bytes that came, none of the room made for the piece that did not
+    CannedReply cut{"HTTP/1.1 200 OK\r\nContent-Length: 300000\r\n\r\n0123456789"};
+    cut.then = [](int fd, const std::atomic<bool>&) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      SendAll(fd, "abcdef");
+    };
+    CannedHttpServer server({cut});
+    THTTPSend http;
+    http.Sock().set_RaiseExcept(true);
+    EXPECT_THROW(http.HTTPMethod("GET", server.Url("/")), ESocketError);
+    EXPECT_EQ(http.Sock().LastError(), 10054);
+    EXPECT_EQ(Doc(http), "0123456789abcdef");
+  }
   {  // headers, then silence
     CannedReply stall{"HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n"};
     stall.then = [](int, const std::atomic<bool>& stop) {

@@ -1,12 +1,16 @@
 #include "velmora/host/streams.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include "velmora/host/exception.h"
@@ -181,26 +185,82 @@ std::string TFileStream::FailureDetail() const {
 
 // ---- TMemoryStream ---------------------------------------------------------
 
+namespace {
+
+#ifndef MADV_POPULATE_WRITE
+#define MADV_POPULATE_WRITE 23  // Linux 5.14
+#endif
+
+// Streams from this capacity on have their pages provided ahead of writes,
+// this far past the end each time.
+constexpr int64_t kPrefaultFrom = int64_t{4} << 20;  // bytes
+constexpr int64_t kPrefaultStep = int64_t{2} << 20;  // bytes
+
+}  // namespace
+
+TMemoryStream::~TMemoryStream() {
+  std::free(data_);
+}
+
+bool TMemoryStream::Reallocate(int64_t capacity) {
+  if (capacity < 0 || static_cast<uint64_t>(capacity) > PTRDIFF_MAX) return false;
+  // realloc grows a large block by remapping its pages: the content is
+  // neither copied nor touched.
+  void* p = std::realloc(data_, static_cast<size_t>(std::max<int64_t>(capacity, 1)));
+  if (p == nullptr) return false;
+  if (p != data_) prefaulted_ = std::min(prefaulted_, size_);
+  data_ = static_cast<char*>(p);
+  capacity_ = capacity;
+  return true;
+}
+
+void TMemoryStream::Prefault(int64_t end) {
+  if (capacity_ < kPrefaultFrom || end <= prefaulted_) return;
+  static const auto page = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE));
+  const int64_t to = std::min(capacity_, end + kPrefaultStep);
+  // Whole pages of the block only; the partial ones at its ends fault as
+  // usual.
+  const auto base = reinterpret_cast<uintptr_t>(data_);
+  const uintptr_t first = (base + static_cast<uintptr_t>(prefaulted_) + page - 1) & ~(page - 1);
+  const uintptr_t last = (base + static_cast<uintptr_t>(to)) & ~(page - 1);
+  // A system without the advice simply faults the pages in one by one.
+  if (last > first) ::madvise(reinterpret_cast<void*>(first), last - first, MADV_POPULATE_WRITE);
+  prefaulted_ = to;
+}
+
+void TMemoryStream::Grow(int64_t size) {
+  // Doubling keeps appends in small steps cheap; past half the range the
+  // exact size is asked for.
+  const int64_t doubled = capacity_ < INT64_MAX / 2 ? capacity_ * 2 : size;
+  if (size > capacity_ && !Reallocate(std::max(size, doubled))) throw std::bad_alloc();
+  Prefault(size);
+  size_ = size;
+}
+
 int64_t TMemoryStream::Read(void* buffer, int64_t count) {
-  int64_t size = GetSize();
-  if (count <= 0 || position_ >= size) return 0;
-  int64_t n = std::min(count, size - position_);
-  std::memcpy(buffer, data_.data() + position_, static_cast<size_t>(n));
+  if (count <= 0 || position_ >= size_) return 0;
+  int64_t n = std::min(count, size_ - position_);
+  std::memcpy(buffer, data_ + position_, static_cast<size_t>(n));
   position_ += n;
   return n;
 }
 
 int64_t TMemoryStream::Write(const void* buffer, int64_t count) {
   if (count <= 0) return 0;
-  int64_t end = position_ + count;
-  if (end > GetSize()) data_.resize(static_cast<size_t>(end), '\0');
-  std::memcpy(data_.data() + position_, buffer, static_cast<size_t>(count));
+  const int64_t end = position_ + count;
+  if (end > size_) {
+    const int64_t old = size_;
+    Grow(end);
+    // A gap between the old end and the position reads as zeros.
+    if (position_ > old) std::memset(data_ + old, 0, static_cast<size_t>(position_ - old));
+  }
+  std::memcpy(data_ + position_, buffer, static_cast<size_t>(count));
   position_ = end;
   return count;
 }
 
 int64_t TMemoryStream::Seek(int64_t offset, TSeekOrigin origin) {
-  int64_t base = origin == soCurrent ? position_ : origin == soEnd ? GetSize() : 0;
+  int64_t base = origin == soCurrent ? position_ : origin == soEnd ? size_ : 0;
   int64_t target = base + offset;
   if (target < 0) return -1;
   position_ = target;
@@ -209,32 +269,42 @@ int64_t TMemoryStream::Seek(int64_t offset, TSeekOrigin origin) {
 
 void TMemoryStream::SetSize(int64_t size) {
   if (size < 0) throw EStreamError("Invalid stream size " + std::to_string(size));
-  data_.resize(static_cast<size_t>(size), '\0');
+  const int64_t old = size_;
+  if (size > old) {
+    Grow(size);
+    std::memset(data_ + old, 0, static_cast<size_t>(size - old));
+  }
+  size_ = size;
   if (position_ > size) position_ = size;
 }
 
+char* TMemoryStream::Extend(int64_t count) {
+  const int64_t old = size_;
+  if (count > 0) Grow(old + count);
+  return static_cast<char*>(Memory()) + old;
+}
+
 bool TMemoryStream::Reserve(int64_t capacity) {
-  if (capacity <= static_cast<int64_t>(data_.capacity())) return true;
-  try {
-    data_.reserve(static_cast<size_t>(capacity));
-  } catch (const std::exception&) {
-    return false;
-  }
-  return true;
+  if (capacity <= capacity_) return true;
+  return Reallocate(capacity);
 }
 
 void TMemoryStream::Clear() {
-  data_.clear();
-  data_.shrink_to_fit();
-  position_ = 0;
+  std::free(data_);
+  data_ = nullptr;
+  size_ = capacity_ = prefaulted_ = position_ = 0;
 }
 
 void TMemoryStream::LoadFromStream(TStream& source) {
   source.set_Position(0);
-  int64_t size = source.Size();
-  std::string bytes(static_cast<size_t>(size), '\0');
-  source.ReadBuffer(bytes.data(), size);
-  data_ = std::move(bytes);
+  const int64_t size = source.Size();
+  // Read into a block of its own, so that a failed read leaves the content.
+  TMemoryStream loaded;
+  source.ReadBuffer(loaded.Extend(size), size);
+  std::swap(data_, loaded.data_);
+  std::swap(size_, loaded.size_);
+  std::swap(capacity_, loaded.capacity_);
+  std::swap(prefaulted_, loaded.prefaulted_);
   position_ = 0;
 }
 
@@ -244,7 +314,7 @@ void TMemoryStream::LoadFromFile(const std::string& file_name) {
 }
 
 void TMemoryStream::SaveToStream(TStream& destination) const {
-  destination.WriteBuffer(data_.data(), GetSize());
+  destination.WriteBuffer(Memory(), size_);
 }
 
 void TMemoryStream::SaveToFile(const std::string& file_name) const {

@@ -100,6 +100,9 @@ class TFileStream : public TStream {
 class TMemoryStream : public TStream {
  public:
   TMemoryStream() = default;
+  ~TMemoryStream() override;
+  TMemoryStream(const TMemoryStream&) = delete;
+  TMemoryStream& operator=(const TMemoryStream&) = delete;
 
   int64_t Read(void* buffer, int64_t count) override;
   int64_t Write(const void* buffer, int64_t count) override;
@@ -107,19 +110,26 @@ class TMemoryStream : public TStream {
   void SetSize(int64_t size) override;
 
   // The bytes of the stream; valid until the next write or resize.
-  void* Memory() { return data_.data(); }
-  const void* Memory() const { return data_.data(); }
+  void* Memory() { return data_ ? data_ : empty_; }
+  const void* Memory() const { return data_ ? data_ : empty_; }
   // A copy of the whole content.
-  std::string DataString() const { return data_; }
-  std::string_view View() const { return data_; }
+  std::string DataString() const { return std::string(View()); }
+  std::string_view View() const {
+    return std::string_view(data_ ? data_ : empty_, static_cast<size_t>(size_));
+  }
 
-  // Empties the stream (size and position 0).
+  // Empties the stream (size and position 0) and gives its memory back.
   void Clear();
   // Makes room for `capacity` bytes without changing the size, so that
   // writes up to it do not move the content (the system provides the pages
   // as they are written).  False when the memory is not available; the
   // stream is unchanged then.
   bool Reserve(int64_t capacity);
+  // Grows the stream by `count` bytes at its end and returns them, left for
+  // the caller to fill: unlike SetSize they are not cleared first, so that
+  // a receive into them touches the memory once.  The position does not
+  // move; bytes the caller does not fill are cut off again with SetSize.
+  char* Extend(int64_t count);
   // Replaces the content with the whole of `source`, read from its start;
   // the position becomes 0.
   void LoadFromStream(TStream& source);
@@ -133,10 +143,24 @@ class TMemoryStream : public TStream {
 
  protected:
   int64_t GetPosition() const override { return position_; }
-  int64_t GetSize() const override { return static_cast<int64_t>(data_.size()); }
+  int64_t GetSize() const override { return size_; }
 
  private:
-  std::string data_;
+  // Grows the size to `size`, keeping the content; new bytes are not
+  // cleared.  Raises std::bad_alloc when the memory is not available.
+  void Grow(int64_t size);
+  // Moves the memory to `capacity` bytes; false when it is not available.
+  bool Reallocate(int64_t capacity);
+  // Has the system provide the pages up to a little past `end` in one call
+  // (large streams only), instead of one page fault per page as they are
+  // first written.
+  void Prefault(int64_t end);
+
+  static inline char empty_[1] = {0};
+  char* data_ = nullptr;  // malloc'd, so that large blocks grow in place
+  int64_t size_ = 0;
+  int64_t capacity_ = 0;
+  int64_t prefaulted_ = 0;  // the pages below this offset are provided
   int64_t position_ = 0;
 };
 

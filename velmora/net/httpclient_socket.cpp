@@ -13,6 +13,9 @@ namespace {
 
 // The most room taken ahead for an announced length.
 constexpr int64_t kReserveLimit = int64_t{1} << 30;  // bytes
+// The most asked of one receive: large enough that the system calls cost
+// little next to the copy.
+constexpr int64_t kPiece = int64_t{256} << 10;  // bytes
 
 }  // namespace
 
@@ -70,12 +73,25 @@ int64_t THTTPSocket::RecvIntoStream(host::TMemoryStream& doc, int64_t size, int3
   // costs nothing, and the content is not moved while it grows.
   doc.Reserve(start + std::min(size, kReserveLimit));
   int64_t got = 0;
+  // However the receive ends, a raised socket error included, the document
+  // holds exactly the bytes that arrived, none of the piece not written.
+  struct Settle {
+    host::TMemoryStream& doc;
+    const int64_t& end;
+    ~Settle() {
+      doc.SetSize(end);
+      doc.Seek(end, host::soBeginning);
+    }
+  };
+  int64_t end = start;
+  const Settle settle{doc, end};
   while (got < size && last_error_ == 0) {
-    const int32_t piece = static_cast<int32_t>(std::min<int64_t>(size - got, c64k));
+    const int32_t piece = static_cast<int32_t>(std::min<int64_t>(size - got, kPiece));
     // The stream grows by what is about to arrive, never by the announced
-    // size, so a length that the server does not deliver costs no memory.
-    if (doc.Size() < start + got + piece) doc.SetSize(start + got + piece);
-    char* dst = static_cast<char*>(doc.Memory()) + start + got;
+    // size, so a length that the server does not deliver costs no memory;
+    // the new bytes are not cleared, the receive is the first to write them.
+    doc.SetSize(end);
+    char* dst = doc.Extend(piece);
     int32_t n = 0;
     if (BacklogSize() > 0) {
       // Bytes read ahead with the header come first, without a receive.
@@ -105,9 +121,8 @@ int64_t THTTPSocket::RecvIntoStream(host::TMemoryStream& doc, int64_t size, int3
       ExceptCheck();
     }
     if (n > 0) got += n;
+    end = start + got;
   }
-  doc.SetSize(start + got);
-  doc.Seek(start + got, host::soBeginning);
   return got;
 }
 

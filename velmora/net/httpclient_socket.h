@@ -25,9 +25,9 @@ class THTTPSocket final : public TTCPBlockSocket {
   // are taken from the budget.  A longer line fails with 10055 and the text
   // "<what> exceeds <limit> bytes".
   std::string RecvLineWithin(int32_t timeout, int64_t& budget, const char* what, int64_t limit);
-  // Appends `size` bytes to `doc` at its position, receiving them into the
-  // stream's memory in pieces of at most 64 KiB.  Returns the count that
-  // arrived; LastError tells why it is short.
+  // Appends `size` bytes to `doc` at its position, receiving them straight
+  // into the stream's memory in pieces of at most 256 KiB.  Returns the
+  // count that arrived; LastError tells why it is short.
   int64_t RecvIntoStream(host::TMemoryStream& doc, int64_t size, int32_t timeout);
   // Nothing is buffered or waiting on the connection.
   bool Clean();
