@@ -24,7 +24,8 @@
 // - a self-signed server certificate is RSA 2048 with SHA-256 (OpenSSL 3
 //   refuses RSA 1024 keys at its default security level);
 // - SendBuffer after the peer closed the TLS connection stores 6
-//   (SSL_ERROR_ZERO_RETURN) in SslErrorCode, so the socket's send loop ends.
+//   (SSL_ERROR_ZERO_RETURN) in SslErrorCode, so the socket's send loop ends;
+// - a peer serial number beyond int32_t's range is -1, not its low bits.
 #pragma once
 
 #include <memory>
@@ -70,6 +71,7 @@ class TSSLOpenSSL : public TCustomSSL {
   int32_t WaitingData() override;
   std::string GetSSLVersion() override;
   std::string GetPeerSubject() override;
+  // -1 without a certificate, and for a serial beyond int32_t's range.
   int32_t GetPeerSerialNo() override;
   std::string GetPeerIssuer() override;
   std::string GetPeerName() override;
