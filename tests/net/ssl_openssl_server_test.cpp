@@ -1,15 +1,18 @@
 // TSSLOpenSSL as a server (curl and openssl s_client as its clients), and
 // the faults: a peer that resets, a plain-text peer, a missing library, the
 // peer's close notification.
+#include <openssl/ssl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <csignal>
 #include <ctime>
 #include <functional>
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "gtest/gtest.h"
 #include "tests/net/tls_pki_fixture.h"
@@ -207,6 +210,100 @@ TEST_F(TlsServerConcurrency, PeerResettingMidTransferIsAnErrorNotSigpipe) {
   EXPECT_EQ(sock.LastError(), WSASYSNOTREADY);
   EXPECT_NE(sock.SSL()->SslErrorCode(), 0);
   std::signal(SIGPIPE, previous);
+}
+
+TEST_F(TlsServerConcurrency, SharedServerContextResumesNoSessionAndFollowsTheFiles) {
+  // The certificate files live where the test may replace them.
+  TempDir dir;
+  const std::string cert = dir.file("cert.pem"), key = dir.file("key.pem");
+  testing::WriteFile(cert, testing::ReadFile(pki_->File("server.pem")));
+  testing::WriteFile(key, testing::ReadFile(pki_->File("server.key")));
+  auto configure = [&](TTCPBlockSocket& s) {
+    s.SSL()->set_CertificateFile(cert);
+    s.SSL()->set_PrivateKeyFile(key);
+  };
+  // A client that brings back its session from the first connection gets
+  // a full handshake each time, as from a server with a fresh context.
+  const std::string session = dir.file("session.pem");
+  for (const std::string option : {"-sess_out", "-sess_in"}) {
+    SCOPED_TRACE(option);
+    OurTlsServer server(configure, AnswerHttp);
+    auto r =
+        testing::Run({"openssl", "s_client", "-connect",
+                      "127.0.0.1:" + std::to_string(server.port()), "-ign_eof", option, session},
+                     "GET / HTTP/1.0\r\n\r\n");
+    server.Join();
+    EXPECT_TRUE(server.accepted_) << server.error_;
+    EXPECT_NE(r.out.find("hello"), std::string::npos) << r.err;
+    EXPECT_NE(r.out.find("New, TLSv1.3"), std::string::npos) << r.out;
+  }
+  // Certificate and key replaced on disk: the next connection gets the new one.
+  testing::WriteFile(cert, testing::ReadFile(pki_->File("other.pem")));
+  testing::WriteFile(key, testing::ReadFile(pki_->File("other.key")));
+  OurTlsServer server(configure, AnswerHttp);
+  TTCPBlockSocket sock(MakeSSLOpenSSL);
+  sock.Connect("127.0.0.1", std::to_string(server.port()));
+  sock.SSLDoConnect();
+  ASSERT_EQ(sock.LastError(), 0) << sock.LastErrorText() << server.error_;
+  EXPECT_EQ(sock.SSL()->GetPeerName(), "other.test");
+}
+
+TEST_F(TlsServerConcurrency, HandedOutContextAsksTheLivePluginForThePassword) {
+  auto configure = [&](TTCPBlockSocket& s) {
+    s.SSL()->set_CertificateFile(pki_->File("server.pem"));
+    s.SSL()->set_PrivateKeyFile(pki_->File("server-enc.key"));
+    s.SSL()->set_KeyPassword(TestPki::Password());
+  };
+  // The first server builds the context with the password and goes away;
+  // the second one, with the same settings, is handed that context.
+  int loaded = -1;
+  for (int round = 0; round < 2; ++round) {
+    OurTlsServer server(configure, [&](TTCPBlockSocket& conn) {
+      if (round == 1) {
+        auto* ssl = dynamic_cast<TSSLOpenSSL*>(conn.SSL());
+        loaded = SslCtxUsePrivateKeyFile(ssl->SslContext(), pki_->File("server-enc.key"),
+                                         SSL_FILETYPE_PEM);
+      }
+      AnswerHttp(conn);
+    });
+    auto r = testing::Run({"curl", "-sk", "--max-time", "20",
+                           "https://127.0.0.1:" + std::to_string(server.port()) + "/"});
+    server.Join();
+    EXPECT_TRUE(server.accepted_) << server.error_;
+    EXPECT_EQ(r.out, "hello\n") << r.err;
+  }
+  EXPECT_EQ(loaded, 1);
+}
+
+TEST_F(TlsServerConcurrency, ThreadsHandshakingAtOnceShareContextsSafely) {
+  // Servers and clients of ours on several threads at once, all with the
+  // same settings per side: every exchange must come through.
+  constexpr int kThreads = 4, kRounds = 5;
+  std::atomic<int> good{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&] {
+      for (int i = 0; i < kRounds; ++i) {
+        OurTlsServer server(
+            [&](TTCPBlockSocket& s) {
+              s.SSL()->set_Certificate(testing::ReadFile(pki_->File("server.der")));
+              s.SSL()->set_PrivateKey(testing::ReadFile(pki_->File("server-key.der")));
+            },
+            [](TTCPBlockSocket& conn) { conn.SendString(conn.RecvString(5000) + "\r\n"); });
+        TTCPBlockSocket sock(MakeSSLOpenSSL);
+        sock.Connect("127.0.0.1", std::to_string(server.port()));
+        sock.SSL()->set_SNIHost("localhost");
+        sock.SSL()->set_CertCAFile(pki_->CaFile());
+        sock.SSL()->set_VerifyCert(true);
+        sock.SSLDoConnect();
+        sock.SendString("ping\r\n");
+        if (sock.RecvString(5000) == "ping" && sock.LastError() == 0) ++good;
+        server.Join();
+      }
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(good.load(), kThreads * kRounds);
 }
 
 TEST(TlsFaults, PlainTextPeerFailsTheHandshakeWithOpensslsWords) {

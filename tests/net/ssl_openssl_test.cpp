@@ -2,6 +2,8 @@
 // certificate authority made by the openssl command.
 #include "velmora/net/ssl_openssl.h"
 
+#include <openssl/ssl.h>
+
 #include <chrono>
 #include <cstdio>
 #include <memory>
@@ -225,6 +227,109 @@ TEST_F(TlsClient, NginxCertificateFollowsServerName) {
     }
     EXPECT_NE(reply.find("\r\n\r\n" + name + "\n"), std::string::npos) << reply;
   }
+}
+
+TEST_F(TlsClient, SerialNumbersBeyondTheIntegerAreMinusOne) {
+  // Certificates of the test key with chosen serials; openssl prints each.
+  struct Case {
+    std::string serial;  // as given to openssl
+    std::string printed;
+    int32_t expected;
+  } cases[] = {
+      {"0x7FFFFFFF", "7FFFFFFF", 2147483647},
+      {"0x80000000", "80000000", -1},
+      // 20 bytes, the most a certificate may carry.
+      {"0x" + std::string(40, '7'), std::string(40, '7'), -1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.serial);
+    const std::string file = dir_->file("serial-" + c.printed.substr(0, 12) + ".pem");
+    OpensslOutput({"req", "-new", "-x509", "-key", pki_->File("server.key"), "-subj", "/CN=serial",
+                   "-days", "1", "-set_serial", c.serial, "-out", file});
+    EXPECT_EQ(OpensslOutput({"x509", "-in", file, "-noout", "-serial"}),
+              "serial=" + c.printed + "\n");
+    OpensslServer server(*dir_, {"-cert", file, "-key", pki_->File("server.key"), "-rev"});
+    auto sock = Socket(server.port());
+    sock->SSLDoConnect();
+    ASSERT_EQ(sock->LastError(), 0) << sock->LastErrorText();
+    EXPECT_EQ(sock->SSL()->GetPeerSerialNo(), c.expected);
+    // What OpenSSL said about the size is no error of a later call.
+    EXPECT_EQ(ErrGetError(), 0u);
+    EXPECT_EQ(sock->SSL()->GetPeerName(), "serial");
+  }
+}
+
+TEST_F(TlsClient, TlsVersion1PinHolds) {
+  const std::vector<std::string> tls1{"-tls1", "-cipher", "DEFAULT:@SECLEVEL=0"};
+  // At the system's security level TLS 1.0 is refused: a clean failure.
+  {
+    auto server = Server(tls1);
+    auto sock = Socket(server->port());
+    sock->SSL()->set_SSLType(LT_TLSv1);
+    sock->SSLDoConnect();
+    EXPECT_EQ(sock->LastError(), WSASYSNOTREADY);
+    EXPECT_FALSE(sock->SSL()->SslEnabled());
+    EXPECT_NE(sock->SSL()->SslErrorText(), "");
+  }
+  // Where both sides allow it, the pinned client speaks TLS 1.0...
+  {
+    auto server = Server(tls1);
+    auto sock = Socket(server->port());
+    sock->SSL()->set_SSLType(LT_TLSv1);
+    sock->SSL()->set_Ciphers("DEFAULT:@SECLEVEL=0");
+    sock->SSLDoConnect();
+    ASSERT_EQ(sock->LastError(), 0) << sock->LastErrorText() << "\n" << server->Log();
+    EXPECT_EQ(sock->SSL()->GetSSLVersion(), "TLSv1");
+    sock->SendString("pin\n");
+    EXPECT_EQ(sock->RecvTerminated(5000, "\n"), "nip");
+  }
+  // ...and nothing newer: a server from TLS 1.2 up refuses it, although an
+  // unpinned client with the same settings gets through.
+  auto server = Server({"-min_protocol", "TLSv1.2", "-cipher", "DEFAULT:@SECLEVEL=0"});
+  for (const TSSLType type : {LT_TLSv1, LT_all}) {
+    auto sock = Socket(server->port());
+    sock->SSL()->set_SSLType(type);
+    sock->SSL()->set_Ciphers("DEFAULT:@SECLEVEL=0");
+    sock->SSLDoConnect();
+    EXPECT_EQ(sock->LastError() == 0, type == LT_all)
+        << static_cast<int>(type) << sock->LastErrorText();
+    if (type == LT_all) {
+      EXPECT_EQ(sock->SSL()->GetSSLVersion(), "TLSv1.3");
+    }
+  }
+}
+
+TEST_F(TlsClient, SharedContextIsLeftAloneByWhatAHostChanges) {
+  // nginx: several connections open at once.
+  TempDir dir;
+  const int port = testing::FreeLoopbackPort();
+  NginxServer server(dir,
+                     "server { listen 127.0.0.1:" + std::to_string(port) +
+                         " ssl; ssl_protocols TLSv1.2 TLSv1.3; ssl_certificate " +
+                         pki_->File("server.pem") + "; ssl_certificate_key " +
+                         pki_->File("server.key") + "; }\n",
+                     port);
+  auto a = Socket(port);
+  auto b = Socket(port);
+  a->SSLDoConnect();
+  b->SSLDoConnect();
+  ASSERT_EQ(a->LastError() + b->LastError(), 0);
+  auto* ssl_a = dynamic_cast<TSSLOpenSSL*>(a->SSL());
+  auto* ssl_b = dynamic_cast<TSSLOpenSSL*>(b->SSL());
+  // Same settings: one context, held by both.
+  ASSERT_NE(ssl_a->SslContext(), nullptr);
+  EXPECT_EQ(ssl_a->SslContext(), ssl_b->SslContext());
+  // A host limits the context it was handed to TLS 1.2: the next connection
+  // with the same settings does not inherit that.
+  SslCtxCtrl(ssl_a->SslContext(), SSL_CTRL_SET_MAX_PROTO_VERSION, TLS1_2_VERSION, nullptr);
+  auto c = Socket(port);
+  c->SSLDoConnect();
+  ASSERT_EQ(c->LastError(), 0) << c->LastErrorText();
+  EXPECT_EQ(c->SSL()->GetSSLVersion(), "TLSv1.3");
+  EXPECT_NE(dynamic_cast<TSSLOpenSSL*>(c->SSL())->SslContext(), ssl_a->SslContext());
+  // The plug-in gives its context back when done with it.
+  a->CloseSocket();
+  EXPECT_EQ(ssl_a->SslContext(), nullptr);
 }
 
 TEST_F(TlsClient, UnsupportedVersionsFailBeforeAnyTraffic) {

@@ -2,6 +2,8 @@
 // whatever is available (InputBacklog first); every buffered reader (lines,
 // exact counts, bytes, blocks, streams) is built on RecvPacket and leaves
 // what it did not use in InputBacklog.
+#include <poll.h>
+
 #include <cstring>
 
 #include "velmora/net/blocksock.h"
@@ -11,6 +13,9 @@
 namespace velmora::net {
 
 namespace {
+
+// The longest a purge waits for the peer's last bytes.
+constexpr int32_t kPurgeWait = 1;  // ms
 
 // Finds the first line end at or after `from`: CR LF, LF CR, or a lone CR or
 // LF (a break byte at the very end of the data stands alone).  Returns its
@@ -451,7 +456,18 @@ void TBlockSocket::Purge() {
 }
 
 void TBlockSocket::PurgeUpTo(int64_t Limit) {
-  Sleep(1);
+  // Gives what the peer is still sending a moment to arrive (so that a close
+  // with unread data does not turn into a reset), but no longer than it
+  // takes: the wait ends as soon as data or the peer's close is readable.
+  pollfd p{socket_, POLLIN, 0};
+  if (socket_ == INVALID_SOCKET || ::poll(&p, 1, kPurgeWait) < 0) Sleep(kPurgeWait);
+  // What is discarded needs no turn-taking with other threads.
+  struct KeepYield {
+    bool& flag;
+    const bool saved = flag;
+    ~KeepYield() { flag = saved; }
+  } keep{yield_per_packet_};
+  yield_per_packet_ = false;
   int64_t discarded = 0;
   try {
     while (BacklogSize() > 0 || WaitingData() > 0) {

@@ -9,6 +9,7 @@
 #include "velmora/net/netip.h"
 #include "velmora/net/netutil_time.h"
 #include "velmora/net/ssl_openssl_bio.h"
+#include "velmora/net/ssl_openssl_cache.h"
 #include "velmora/net/ssl_openssl_entries.h"
 #include "velmora/net/tcp_socket.h"
 
@@ -39,6 +40,13 @@ int PasswordCallback(char* buf, int size, int /*rwflag*/, void* userdata) {
   std::memcpy(buf, password.data(), password.size());
   buf[password.size()] = '\0';
   return static_cast<int>(password.size());
+}
+
+// The session tickets that clients bring to a server are never taken back.
+SSL_TICKET_RETURN IgnoreTicket(SSL* /*s*/, SSL_SESSION* /*ss*/, const unsigned char* /*keyname*/,
+                               size_t /*keyname_length*/, SSL_TICKET_STATUS /*status*/,
+                               void* /*arg*/) {
+  return SSL_TICKET_RETURN_IGNORE_RENEW;
 }
 
 // A memory BIO, freed on every way out.
@@ -95,6 +103,16 @@ bool TSSLOpenSSL::Init(bool Server) {
   ssl_error_code_ = 0;
   ssl_error_text_.clear();
   ctx_.reset();
+  if (!MakeContext(Server)) return false;
+  ssl_.reset(SslNew(ctx_.get()));
+  if (!ssl_) {
+    SSLCheck();
+    return false;
+  }
+  return true;
+}
+
+bool TSSLOpenSSL::MakeContext(bool Server) {
   const SSL_METHOD* method = nullptr;
   switch (ssl_type_) {
     case LT_all:
@@ -111,6 +129,18 @@ bool TSSLOpenSSL::Init(bool Server) {
     case LT_SSHv2:
       return false;
   }
+  // Only the methods that OpenSSL 3 has make contexts worth keeping.
+  const bool shared = ssl_type_ == LT_all || ssl_type_ == LT_TLSv1;
+  detail::ContextKey key;
+  if (shared) {
+    // The certificate is part of the settings: it comes first.
+    if (Server && !HasOwnCertificate()) UseSelfSignedCert();
+    SettingsKey(Server, key);
+    if (SSL_CTX* found = detail::FindContext(key)) {
+      ctx_.reset(found);
+      return true;
+    }
+  }
   ctx_.reset(SslCtxNew(method));
   if (!ctx_) {
     SSLCheck();
@@ -126,21 +156,68 @@ bool TSSLOpenSSL::Init(bool Server) {
   SslCtxSetVerify(ctx_.get(), verify_cert_ ? SSL_VERIFY_PEER : SSL_VERIFY_NONE, nullptr);
   SslCtxSetDefaultPasswdCb(ctx_.get(), PasswordCallback);
   SslCtxSetDefaultPasswdCbUserdata(ctx_.get(), this);
-  if (Server && certificate_file_.empty() && certificate_.empty() && pfx_file_.empty() &&
-      pfx_.empty())
+  if (Server && !HasOwnCertificate())
     CreateSelfSignedCert(socket_->ResolveIPToName(socket_->GetRemoteSinIP()));
   if (!SetSslKeys()) return false;
-  ssl_.reset(SslNew(ctx_.get()));
-  if (!ssl_) {
-    SSLCheck();
-    return false;
+  if (shared) {
+    // Other connections will hold this context after this plug-in is gone.
+    SslCtxSetDefaultPasswdCbUserdata(ctx_.get(), nullptr);
+    if (Server) {
+      // A server resumes no session, as one with a context of its own per
+      // connection: tickets are still issued, but none is taken back, and
+      // no session id is remembered.
+      SslCtxCtrl(ctx_.get(), SSL_CTRL_SET_SESS_CACHE_MODE, SSL_SESS_CACHE_OFF, nullptr);
+      const detail::Entries* e = detail::Loaded();
+      if (!e || !e->SSL_CTX_set_session_ticket_cb ||
+          e->SSL_CTX_set_session_ticket_cb(ctx_.get(), nullptr, IgnoreTicket, nullptr) != 1)
+        return true;  // usable, but not to be shared
+    }
+    detail::KeepContext(key, ctx_.get());
   }
   return true;
+}
+
+bool TSSLOpenSSL::HasOwnCertificate() const {
+  return !certificate_file_.empty() || !certificate_.empty() || !pfx_file_.empty() || !pfx_.empty();
+}
+
+void TSSLOpenSSL::UseSelfSignedCert() {
+  const std::string host = socket_->ResolveIPToName(socket_->GetRemoteSinIP());
+  if (detail::FindSelfSigned(host, certificate_, private_key_)) return;
+  CreateSelfSignedCert(host);
+  detail::KeepSelfSigned(host, certificate_, private_key_);
+}
+
+void TSSLOpenSSL::SettingsKey(bool Server, detail::ContextKey& key) const {
+  key.server = Server;
+  key.ssl_type = static_cast<int>(ssl_type_);
+  key.verify = verify_cert_;
+  key.ciphers = ciphers_;
+  key.ca_file = cert_ca_file_;
+  key.certificate_file = certificate_file_;
+  key.private_key_file = private_key_file_;
+  key.pfx_file = pfx_file_;
+  detail::StampFiles(key);
+  key.certificate = certificate_;
+  key.private_key = private_key_;
+  key.pfx = pfx_;
+  key.password = key_password_;
+}
+
+SSL_CTX* TSSLOpenSSL::SslContext() {
+  if (ctx_ && !ctx_exposed_) {
+    detail::ForgetContext(ctx_.get());
+    detail::SetPasswordUserdata(ctx_.get(), this);
+    ctx_exposed_ = true;
+  }
+  return ctx_.get();
 }
 
 bool TSSLOpenSSL::DeInit() {
   ssl_.reset();
   if (ctx_) {
+    if (ctx_exposed_) detail::SetPasswordUserdata(ctx_.get(), nullptr);
+    ctx_exposed_ = false;
     ctx_.reset();
     ErrRemoveState(0);
   }
@@ -219,8 +296,10 @@ bool TSSLOpenSSL::Handshake(bool Server) {
   }
   SslSetBio(ssl, bio, bio);
   if (!Server) {
-    const std::string target =
-        Unbracketed(sni_host_.empty() ? socket_->GetRemoteSinIP() : sni_host_);
+    // The connected address is asked for only when the host check needs it.
+    const std::string target = Unbracketed(!sni_host_.empty() ? sni_host_
+                                           : verify_cert_     ? socket_->GetRemoteSinIP()
+                                                              : std::string());
     // An address is never a server name.
     if (!sni_host_.empty() && !IsAddress(target))
       SSLCtrl(ssl, SSL_CTRL_SET_TLSEXT_HOSTNAME, TLSEXT_NAMETYPE_host_name,

@@ -1,9 +1,13 @@
 // ssl_openssl: TSSLOpenSSL, the TLS plug-in of the TCP socket over OpenSSL 3
 // (bound at run time by ssl_openssl_lib).
 //
-// Each Connect/Accept builds a fresh context and connection object from the
+// Each Connect/Accept makes a fresh connection object from a context for the
 // settings (Prepare); sends and receives pass through them until Shutdown,
-// BiShutdown or the destructor discards both.  Failing OpenSSL steps leave
+// BiShutdown or the destructor discards both.  The context is shared with
+// earlier connections of the process whose settings were the same (see
+// ssl_openssl_cache.h): each plug-in holds a reference of its own, and a
+// context handed out through SslContext leaves the store, so what a caller
+// changes in it reaches no other connection.  Failing OpenSSL steps leave
 // OpenSSL's first error code and its text in SslErrorCode/SslErrorText;
 // failing reads and writes leave SSL_get_error's code with an empty text.
 //
@@ -20,7 +24,8 @@
 // - a self-signed server certificate is RSA 2048 with SHA-256 (OpenSSL 3
 //   refuses RSA 1024 keys at its default security level);
 // - SendBuffer after the peer closed the TLS connection stores 6
-//   (SSL_ERROR_ZERO_RETURN) in SslErrorCode, so the socket's send loop ends.
+//   (SSL_ERROR_ZERO_RETURN) in SslErrorCode, so the socket's send loop ends;
+// - a peer serial number beyond int32_t's range is -1, not its low bits.
 #pragma once
 
 #include <memory>
@@ -32,6 +37,7 @@
 namespace velmora::net {
 
 namespace detail {
+struct ContextKey;
 // Move-only owners of OpenSSL handles (free through the wrappers).
 struct SslCtxDeleter {
   void operator()(SSL_CTX* p) const;
@@ -65,6 +71,7 @@ class TSSLOpenSSL : public TCustomSSL {
   int32_t WaitingData() override;
   std::string GetSSLVersion() override;
   std::string GetPeerSubject() override;
+  // -1 without a certificate, and for a serial beyond int32_t's range.
   int32_t GetPeerSerialNo() override;
   std::string GetPeerIssuer() override;
   std::string GetPeerName() override;
@@ -79,9 +86,11 @@ class TSSLOpenSSL : public TCustomSSL {
   // OpenSSL's verification result (0 = success); 1 without a connection.
   int32_t GetVerifyCert() override;
 
-  // OpenSSL's connection object and context (null when none exists).
+  // OpenSSL's connection object and context (null when none exists).  The
+  // context is no longer shared with later connections once asked for, and
+  // its password callback reads this plug-in's KeyPassword until DeInit.
   SSL* SslHandle() const { return ssl_.get(); }
-  SSL_CTX* SslContext() const { return ctx_.get(); }
+  SSL_CTX* SslContext();
 
   // Takes OpenSSL's first queued error into the error pair and empties the
   // queue; true when there was none.
@@ -102,8 +111,21 @@ class TSSLOpenSSL : public TCustomSSL {
   // `timeout` ms (-1: no limit); false when it could not.
   bool WaitHandle(bool want_read, int32_t timeout = -1);
 
+  // The context for the settings: a stored one, else a new one (stored
+  // when it is complete); false as Init fails.
+  bool MakeContext(bool Server);
+  // CertificateFile, Certificate, PFXfile or PFX is set.
+  bool HasOwnCertificate() const;
+  // Certificate and PrivateKey of a self-signed certificate for the remote
+  // host, made lately for it or made now.
+  void UseSelfSignedCert();
+  // Every setting the context is built from, into `key`.
+  void SettingsKey(bool Server, detail::ContextKey& key) const;
+
   detail::SslCtxPtr ctx_;
   detail::SslPtr ssl_;
+  // SslContext handed ctx_ out: its password callback points at this.
+  bool ctx_exposed_ = false;
 };
 
 // The factory that SSLImplementation holds once OpenSSL is loaded.

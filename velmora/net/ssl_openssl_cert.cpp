@@ -1,5 +1,6 @@
 // TSSLOpenSSL: the self-signed server certificate and the accessors of the
 // peer certificate and the cipher.
+#include <cstdint>
 #include <memory>
 
 #include "velmora/net/netutil_text.h"
@@ -97,7 +98,13 @@ int32_t TSSLOpenSSL::GetPeerSerialNo() {
   if (!ssl_) return -1;
   X509Ptr cert(SslGetPeerCertificate(ssl_.get()));
   if (!cert) return -1;
-  return static_cast<int32_t>(Asn1IntegerGet(X509GetSerialNumber(cert.get())));
+  // A serial beyond the integer's range (certificates commonly carry 16 to
+  // 20 random bytes) is -1, as OpenSSL gives for one beyond a long; the
+  // error OpenSSL queues for it is no error of a later call.
+  const long serial = Asn1IntegerGet(X509GetSerialNumber(cert.get()));
+  ErrClearError();
+  if (serial < INT32_MIN || serial > INT32_MAX) return -1;
+  return static_cast<int32_t>(serial);
 }
 
 uint32_t TSSLOpenSSL::GetPeerNameHash() {

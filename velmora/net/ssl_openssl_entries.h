@@ -67,7 +67,9 @@ namespace velmora::net::detail {
   E(SSL_set_bio)                              \
   E(SSL_set1_host)                            \
   E(SSL_get0_param)                           \
-  E(SSL_get_shutdown)
+  E(SSL_get_shutdown)                         \
+  E(SSL_CTX_up_ref)                           \
+  E(SSL_CTX_set_session_ticket_cb)
 
 #define VELMORA_SSL_CRYPTO_ENTRIES(E, A) \
   E(X509_new)                            \
@@ -153,6 +155,10 @@ struct Entries {
 // Filled under the loader's lock before the loaded flag is set (release),
 // cleared by DestroySSLInterface.
 extern Entries g_entries;
+
+// Drops the stored contexts of ssl_openssl_cache (DestroySSLInterface calls
+// it before unloading).
+void ReleaseContexts();
 
 // The loaded flag; InitSSLInterface's fast path reads it without the lock.
 extern std::atomic<bool> g_loaded;

@@ -114,6 +114,8 @@ bool InitSSLInterface() {
 }
 
 bool DestroySSLInterface() {
+  // Contexts kept for later connections go while OpenSSL can still free them.
+  detail::ReleaseContexts();
   std::lock_guard<std::mutex> guard(InterfaceLock());
   // OpenSSL 3 frees its own state at process exit; its clean-up functions
   // would make it unusable for the rest of the process, so none is called.
