@@ -45,6 +45,12 @@ TEST(Pcm, ResamplerInterpolatesAcrossCalls) {
   const float second[] = {1.0f, 0.5f};
   twice.Process(second, 2, out);
   EXPECT_EQ(out, (std::vector<float>{-1.0f, 0.0f, 1.0f, 0.75f}));
+  // 11025 Hz to 44100 Hz: four frames per input sample.
+  Resampler four(11025, 44100, 1);
+  out.clear();
+  const float ramp[] = {0, 4, 8, 12};
+  four.Process(ramp, 4, out);
+  EXPECT_EQ(out, (std::vector<float>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}));
   // 44100 Hz to 22050 Hz keeps every other sample.
   Resampler half(44100, 22050, 1);
   out.clear();

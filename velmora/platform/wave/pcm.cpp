@@ -196,16 +196,66 @@ void Resampler::ProcessMono(const float* in, double end, std::vector<float>& out
   float* o = out.data() + used;
   size_t count = 0;
   double position = position_;
-  while (position < end) {
-    const auto k = static_cast<size_t>(position);
-    const auto frac = static_cast<float>(position - static_cast<double>(k));
-    const float a = k == 0 ? last_[0] : in[k - 1];
-    const float b = in[k];
-    o[count++] = a + (b - a) * frac;
-    position += step_;
+  if (ExactSteps(end)) {
+    // Every sum below is exact, so position_ + i * step_ is the position
+    // the running sum reaches after i steps: the frames do not wait on
+    // each other.
+    auto at = [&](size_t i) { return position_ + static_cast<double>(i) * step_; };
+    count = position_ < end ? static_cast<size_t>((end - position_) / step_) : 0;
+    while (at(count) < end) ++count;
+    while (count > 0 && at(count - 1) >= end) --count;
+    auto frame = [&](size_t i) {
+      const double p = at(i);
+      const auto k = static_cast<size_t>(p);
+      const auto frac = static_cast<float>(p - static_cast<double>(k));
+      const float a = k == 0 ? last_[0] : in[k - 1];
+      const float b = in[k];
+      o[i] = a + (b - a) * frac;
+    };
+    size_t i = 0;
+    const auto per_sample = static_cast<size_t>(1.0 / step_);
+    if (per_sample >= 2 && per_sample <= 16 && static_cast<double>(per_sample) * step_ == 1.0) {
+      // Upsampling by a whole factor r: from the first position on a whole
+      // input sample past the first, each input sample k starts r frames at
+      // the same fractions j / r between in[k - 1] and in[k].
+      while (i < count && (at(i) < 1 || at(i) != std::floor(at(i)))) frame(i++);
+      float fractions[16];
+      for (size_t j = 0; j < per_sample; ++j)
+        fractions[j] = static_cast<float>(static_cast<double>(j) * step_);
+      while (i + per_sample <= count) {
+        const auto k = static_cast<size_t>(at(i));
+        const float a = in[k - 1];
+        const float b = in[k];
+        for (size_t j = 0; j < per_sample; ++j) o[i + j] = a + (b - a) * fractions[j];
+        i += per_sample;
+      }
+    }
+    for (; i < count; ++i) frame(i);
+    position = at(count);
+  } else {
+    while (position < end) {
+      const auto k = static_cast<size_t>(position);
+      const auto frac = static_cast<float>(position - static_cast<double>(k));
+      const float a = k == 0 ? last_[0] : in[k - 1];
+      const float b = in[k];
+      o[count++] = a + (b - a) * frac;
+      position += step_;
+    }
   }
   position_ = position;
   out.resize(used + count);
+}
+
+// Whether the positions up to `end` are sums without rounding: the step and
+// the position are multiples of 2^-24 (as the steps between rates such as
+// 22050 and 44100 Hz are) and every sum stays below 2^27, so it needs at
+// most 51 bits.
+bool Resampler::ExactSteps(double end) const {
+  constexpr double kUnits = 16777216.0;  // 2^24
+  const double step = step_ * kUnits;
+  const double position = position_ * kUnits;
+  return step == std::floor(step) && position == std::floor(position) && position_ >= 0 &&
+         end + 2 * step_ < 134217728.0;
 }
 
 PcmConverter::PcmConverter(const PcmFormat& from, const PcmFormat& to)

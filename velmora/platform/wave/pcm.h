@@ -66,6 +66,7 @@ class Resampler {
  private:
   void ProcessFrames(const float* in, double end, std::vector<float>& out);
   void ProcessMono(const float* in, double end, std::vector<float>& out);
+  bool ExactSteps(double end) const;
 
   uint32_t from_, to_;
   int channels_;
