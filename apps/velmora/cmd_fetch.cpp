@@ -146,7 +146,10 @@ int RunFetch(const Args& args) {
   if (progress && http.Sock().BytesReceived() > kProgressFrom) std::fputc('\n', stderr);
   if (!ok) {
     std::string why = std::to_string(http.Sock().LastError()) + " " + http.Sock().LastErrorText();
-    if (deadline.Expired())
+    // The socket's own wait ends 1 ms after the deadline: on a busy machine
+    // it can end before the deadline's thread wakes, and the limit is still
+    // what ended the transfer.
+    if (deadline.Expired() || (max_time > 0 && seconds >= max_time))
       why = "--max-time " + args.Get("--max-time") + " s passed (" + why + ")";
     throw WorkFailed(why);
   }

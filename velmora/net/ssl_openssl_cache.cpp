@@ -79,9 +79,39 @@ SSL_CTX* FindContext(const ContextKey& key) {
   return nullptr;
 }
 
+namespace {
+
+// OpenSSL works out what a certificate's extensions say the first time it
+// needs them and keeps that in the certificate, under a lock for the writer
+// but with an unlocked test of "done" for the readers: two connections of a
+// shared context that verify against the same trusted certificate at once
+// may read it while the other writes it.  Working it out here, before the
+// context is shared, leaves nothing to write later (the store's lock then
+// orders these writes before every other thread's reads).
+void SettleCertificates(const Entries& e, SSL_CTX* ctx) {
+  if (!e.X509_check_purpose) return;
+  if (e.SSL_CTX_get0_certificate)
+    if (X509* own = e.SSL_CTX_get0_certificate(ctx)) e.X509_check_purpose(own, -1, 0);
+  if (!e.SSL_CTX_get_cert_store || !e.X509_STORE_get0_objects || !e.X509_OBJECT_get0_X509 ||
+      !e.OPENSSL_sk_num || !e.OPENSSL_sk_value)
+    return;
+  X509_STORE* store = e.SSL_CTX_get_cert_store(ctx);
+  if (!store) return;
+  const auto* objects = reinterpret_cast<const OPENSSL_STACK*>(e.X509_STORE_get0_objects(store));
+  const int count = objects ? e.OPENSSL_sk_num(objects) : 0;
+  for (int i = 0; i < count; ++i) {
+    const auto* object = static_cast<const X509_OBJECT*>(e.OPENSSL_sk_value(objects, i));
+    if (X509* cert = object ? e.X509_OBJECT_get0_X509(object) : nullptr)
+      e.X509_check_purpose(cert, -1, 0);
+  }
+}
+
+}  // namespace
+
 void KeepContext(const ContextKey& key, SSL_CTX* ctx) {
   const Entries* e = Loaded();
   if (!e || !e->SSL_CTX_up_ref || !e->SSL_CTX_free || !ctx) return;
+  SettleCertificates(*e, ctx);
   Stores& s = TheStores();
   SSL_CTX* leaving = nullptr;
   {

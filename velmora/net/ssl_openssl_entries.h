@@ -14,6 +14,7 @@
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 #include <openssl/x509_vfy.h>
+#include <openssl/x509v3.h>
 
 #include <atomic>
 
@@ -69,7 +70,9 @@ namespace velmora::net::detail {
   E(SSL_get0_param)                           \
   E(SSL_get_shutdown)                         \
   E(SSL_CTX_up_ref)                           \
-  E(SSL_CTX_set_session_ticket_cb)
+  E(SSL_CTX_set_session_ticket_cb)            \
+  E(SSL_CTX_get_cert_store)                   \
+  E(SSL_CTX_get0_certificate)
 
 #define VELMORA_SSL_CRYPTO_ENTRIES(E, A) \
   E(X509_new)                            \
@@ -136,7 +139,12 @@ namespace velmora::net::detail {
   E(BIO_get_data)                        \
   E(BIO_set_init)                        \
   E(BIO_set_flags)                       \
-  E(BIO_clear_flags)
+  E(BIO_clear_flags)                     \
+  E(X509_STORE_get0_objects)             \
+  E(X509_OBJECT_get0_X509)               \
+  E(OPENSSL_sk_num)                      \
+  E(OPENSSL_sk_value)                    \
+  E(X509_check_purpose)
 
 // The table names functions that OpenSSL 3 marks deprecated (DES, the RSA
 // key generator, TLSv1_method, ERR_remove_state): they are bound on purpose.
