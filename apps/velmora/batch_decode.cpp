@@ -235,13 +235,13 @@ std::string DecodeBatch(const std::string& path, const tonvel::KeyPressSettings&
     else
       fill(here);
     pool.Run(block->filled, [&](size_t i) {
-      scanned[i] = tonvel::ScanBuffer(block->Buffer(i), block->counts[i], spectrum, detector);
+      scanned[i] = tonvel::ScanBuffer(block->Buffer(i), block->counts[i], spectrum, settings);
     });
     for (size_t i = 0; i < block->filled; ++i) {
       tonvel::BufferKeyResult result =
-          scanned[i].needs_exact ? tonvel::ExactBufferResult(block->Buffer(i), block->counts[i],
-                                                             spectrum, detector.settings())
-                                 : scanned[i].result;
+          scanned[i].needs_exact
+              ? tonvel::ExactBufferResult(block->Buffer(i), block->counts[i], spectrum, settings)
+              : scanned[i].result;
       result.start_s = static_cast<double>(samples) / rate;
       result.duration_s = static_cast<double>(block->counts[i]) / rate;
       samples += block->counts[i];

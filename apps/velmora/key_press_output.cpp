@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "apps/velmora/session.h"
+#include "velmora/component/spectrum.h"
 #include "velmora/component/unit_state.h"
 
 namespace velmora::app {
@@ -13,7 +14,7 @@ namespace {
 
 // The capture format's sample rate: the component's buffers are 8-bit mono
 // samples at 44100 Hz.
-constexpr double kCaptureRate = 44100.0;
+constexpr uint32_t kCaptureRate = 44100;
 
 double NumberOption(const Args& args, std::string_view name, double fallback, double lo,
                     double hi) {
@@ -66,16 +67,11 @@ tonvel::KeyPressSettings PressSettingsFrom(const Args& args) {
 
 PressTracker::PressTracker(tonvel::TDTMF& dtmf, tonvel::KeyPressSettings settings, OnPress on_press)
     : detector_(settings), on_press_(std::move(on_press)) {
-  // GetTone comes for every processed buffer, before that buffer's Key: it
-  // closes the previous buffer and opens this one.
   // GetTone comes for every processed buffer, with its spectrum in outwav.
   dtmf.GetTone = [this](host::TObject*, int32_t, double noise_level, double, double) {
     const auto samples = static_cast<uint64_t>(tonvel::inwav.y.size());
-    const size_t bins = tonvel::outwav.y.size();
-    tonvel::BufferKeyResult buffer =
-        bins > 0
-            ? tonvel::KeyTones(tonvel::outwav.y, kCaptureRate / (2.0 * bins), detector_.settings())
-            : tonvel::BufferKeyResult{};
+    const double step = tonvel::spectrum::BinSpacing(1, kCaptureRate, tonvel::outwav.y.size());
+    tonvel::BufferKeyResult buffer = tonvel::KeyTones(tonvel::outwav.y, step, detector_.settings());
     buffer.start_s = static_cast<double>(samples_) / kCaptureRate;
     buffer.duration_s = static_cast<double>(samples) / kCaptureRate;
     buffer.noise_level = noise_level;

@@ -75,7 +75,7 @@ bool Matters(const KeyPressDetector& d, const BufferKeyResult& b) {
 // The scan against the exact pipeline for one buffer and detector.
 void Compare(const std::vector<uint8_t>& bytes, const KeyPressDetector& d, Tally& tally) {
   const SpectrumSettings s = CurrentSpectrumSettings(false);
-  const ScannedBuffer scan = ScanBuffer(bytes.data(), bytes.size(), s, d);
+  const ScannedBuffer scan = ScanBuffer(bytes.data(), bytes.size(), s, d.settings());
   const BufferKeyResult exact = ExactBufferResult(bytes.data(), bytes.size(), s, d.settings());
   if (scan.needs_exact) {
     ++tally.left_to_exact;

@@ -79,15 +79,6 @@ PeakBins StrongestIn(const std::vector<double>& levels, const KeyBand& band) {
   return p;
 }
 
-struct Tones {
-  double low_level, high_level, low_freq, high_freq;
-};
-
-Tones Split(const BufferKeyResult& b) {
-  if (b.f1 <= b.f2) return {b.a1, b.a2, b.f1, b.f2};
-  return {b.a2, b.a1, b.f2, b.f1};
-}
-
 }  // namespace
 
 double OtherLevel(const std::vector<double>& levels, double step, double freq_a, double freq_b) {
@@ -131,21 +122,20 @@ BufferKeyResult KeyTones(const std::vector<double>& levels, double step,
   return b;
 }
 
-bool KeyPressDetector::IsEvidence(const BufferKeyResult& b) const {
-  if (b.key.size() != 1 || !(b.a1 > 0 && b.a2 > 0)) return false;
-  const Tones t = Split(b);
+bool KeyPressDetector::AboveFloors(const BufferKeyResult& b) const {
   const double floor = b.noise_level + settings_.min_level_db;
-  if (!(t.low_level >= floor && t.high_level >= floor)) return false;
-  if (!(std::min(t.low_level, t.high_level) - b.other_level >= settings_.min_clearance_db))
-    return false;
-  const double twist = std::isnan(b.twist_db) ? t.high_level - t.low_level : b.twist_db;
+  return b.a1 > 0 && b.a2 > 0 && b.a1 >= floor && b.a2 >= floor;
+}
+
+bool KeyPressDetector::IsEvidence(const BufferKeyResult& b) const {
+  if (b.key.size() != 1 || !AboveFloors(b)) return false;
+  if (!(std::min(b.a1, b.a2) - b.other_level >= settings_.min_clearance_db)) return false;
+  const double twist = std::isnan(b.twist_db) ? b.a2 - b.a1 : b.twist_db;
   return twist <= settings_.max_forward_twist_db && -twist <= settings_.max_reverse_twist_db;
 }
 
 bool KeyPressDetector::Continues(const BufferKeyResult& b) const {
-  if (!running_ || b.key.size() != 1 || b.key[0] != press_.key) return false;
-  const double floor = b.noise_level + settings_.min_level_db;
-  return b.a1 > 0 && b.a2 > 0 && b.a1 >= floor && b.a2 >= floor;
+  return running_ && b.key.size() == 1 && b.key[0] == press_.key && AboveFloors(b);
 }
 
 std::optional<KeyPress> KeyPressDetector::Feed(const BufferKeyResult& b) {
@@ -157,18 +147,12 @@ std::optional<KeyPress> KeyPressDetector::Feed(const BufferKeyResult& b) {
   std::optional<KeyPress> ended;
   if (running_ && (!evidence || b.key[0] != press_.key)) ended = Close();
   if (!evidence) return ended;
-  const Tones t = Split(b);
-  const double weaker = std::min(t.low_level, t.high_level);
-  if (!running_) {
+  // The press keeps the tones of its buffer where the weaker tone was
+  // strongest.
+  if (!running_ || std::min(b.a1, b.a2) > std::min(press_.low_level_db, press_.high_level_db)) {
+    const double start = running_ ? press_.start_s : b.start_s;
+    press_ = KeyPress{b.key[0], start, 0, b.a1, b.a2, b.f1, b.f2};
     running_ = true;
-    press_ = KeyPress{b.key[0], b.start_s, 0, t.low_level, t.high_level, t.low_freq, t.high_freq};
-    best_weaker_db_ = weaker;
-  } else if (weaker > best_weaker_db_) {
-    press_.low_level_db = t.low_level;
-    press_.high_level_db = t.high_level;
-    press_.low_freq_hz = t.low_freq;
-    press_.high_freq_hz = t.high_freq;
-    best_weaker_db_ = weaker;
   }
   press_.duration_s = b.start_s + b.duration_s - press_.start_s;
   return ended;

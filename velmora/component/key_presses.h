@@ -90,7 +90,9 @@ struct BufferKeyResult {
   double start_s = 0;
   double duration_s = 0;
   std::string_view key;
-  double a1 = 0, a2 = 0, f1 = 0, f2 = 0;  // level (dB) and frequency (Hz) of the two tones
+  // Level (dB) and frequency (Hz) of the low-group tone (a1, f1) and of
+  // the high-group tone (a2, f2).
+  double a1 = 0, a2 = 0, f1 = 0, f2 = 0;
   // High-group minus low-group tone power (dB), each tone's power summed
   // over its bin and the two beside it, which a tone between two bins
   // spreads over; not a number when not measured: then a2 - a1.
@@ -228,6 +230,8 @@ class KeyPressDetector {
   const KeyPressSettings& settings() const { return settings_; }
 
  private:
+  // Both tones above 0 dB and at least min_level_db above the noise level.
+  bool AboveFloors(const BufferKeyResult& buffer) const;
   // Whether a buffer that is no evidence still continues the running press.
   bool Continues(const BufferKeyResult& buffer) const;
   std::optional<KeyPress> Close();
@@ -235,7 +239,6 @@ class KeyPressDetector {
   KeyPressSettings settings_;
   bool running_ = false;
   KeyPress press_;
-  double best_weaker_db_ = 0;  // the weaker tone's level in press_'s levels
 };
 
 }  // namespace velmora::tonvel

@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "velmora/component/capture.h"
-#include "velmora/component/keys.h"
 #include "velmora/component/spectrum.h"
 #include "velmora/component/unit_state.h"
 
@@ -174,7 +173,7 @@ SpectrumSettings CurrentSpectrumSettings(bool cut_minusamp) {
 }
 
 ScannedBuffer ScanBuffer(const uint8_t* bytes, size_t count, const SpectrumSettings& s,
-                         const KeyPressDetector& detector) {
+                         const KeyPressSettings& settings) {
   ScannedBuffer out;
   const int32_t n = SpectrumSize(count, s.requested);
   if (n == 0) return out;
@@ -187,7 +186,6 @@ ScannedBuffer ScanBuffer(const uint8_t* bytes, size_t count, const SpectrumSetti
   const double step = spectrum::BinSpacing(1, s.rate, bins);
   const int32_t noise = s.noise_db;
 
-  const KeyPressSettings& settings = detector.settings();
   KeyBand low, high;
   KeyBands(step, bins, settings, low, high);
   if (low.first >= low.last || high.first >= high.last) return out;
@@ -221,7 +219,6 @@ BufferKeyResult ExactBufferResult(const uint8_t* bytes, size_t count, const Spec
   calc_spektr(s.requested);
   const double step = spectrum::BinSpacing(1, s.rate, outwav.y.size());
   spectrum::Peaks(step, s.cut_minusamp);
-  keys::Decide();
   BufferKeyResult r = KeyTones(outwav.y, step, settings);
   r.noise_level = gl_noise;
   return r;

@@ -54,20 +54,21 @@ struct ScannedBuffer {
   // ExactBufferResult for this buffer.
   bool needs_exact = false;
   // The results (without start and duration); key empty when the buffer
-  // is no evidence of any key.  The noise level is the approximate one.
+  // can neither be evidence nor continue a press.  The noise level is the
+  // approximate one.
   BufferKeyResult result;
 };
 
 // Scans `count` capture bytes (8-bit unsigned, 128 = silence; count >= 2).
 // Safe to call from several threads at once.
 ScannedBuffer ScanBuffer(const uint8_t* bytes, size_t count, const SpectrumSettings& settings,
-                         const KeyPressDetector& detector);
+                         const KeyPressSettings& press_settings);
 
 // The exact pipeline over the unit-level state, as live capture runs it
-// (the samples, calc_spektr, the peaks and the key decision), and the
-// results the detector takes from its GetTone and Key events.  Settings
-// must be CurrentSpectrumSettings().  GUI thread only; it replaces the
-// latest buffer's results in the unit-level state.
+// (the samples, calc_spektr, the peaks and the noise level), and what the
+// press tracker reads of it at GetTone: KeyTones over the levels and the
+// noise level.  Settings must be CurrentSpectrumSettings().  GUI thread
+// only; it replaces the latest buffer's results in the unit-level state.
 BufferKeyResult ExactBufferResult(const uint8_t* bytes, size_t count,
                                   const SpectrumSettings& settings,
                                   const KeyPressSettings& press_settings);

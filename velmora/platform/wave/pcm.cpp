@@ -196,52 +196,35 @@ void Resampler::ProcessMono(const float* in, double end, std::vector<float>& out
   float* o = out.data() + used;
   size_t count = 0;
   double position = position_;
-  if (ExactSteps(end)) {
-    // Every sum below is exact, so position_ + i * step_ is the position
-    // the running sum reaches after i steps: the frames do not wait on
-    // each other.
-    auto at = [&](size_t i) { return position_ + static_cast<double>(i) * step_; };
-    count = position_ < end ? static_cast<size_t>((end - position_) / step_) : 0;
-    while (at(count) < end) ++count;
-    while (count > 0 && at(count - 1) >= end) --count;
-    auto frame = [&](size_t i) {
-      const double p = at(i);
-      const auto k = static_cast<size_t>(p);
-      const auto frac = static_cast<float>(p - static_cast<double>(k));
-      const float a = k == 0 ? last_[0] : in[k - 1];
-      const float b = in[k];
-      o[i] = a + (b - a) * frac;
-    };
-    size_t i = 0;
-    const auto per_sample = static_cast<size_t>(1.0 / step_);
-    if (per_sample >= 2 && per_sample <= 16 && static_cast<double>(per_sample) * step_ == 1.0) {
-      // Upsampling by a whole factor r: from the first position on a whole
-      // input sample past the first, each input sample k starts r frames at
-      // the same fractions j / r between in[k - 1] and in[k].
-      while (i < count && (at(i) < 1 || at(i) != std::floor(at(i)))) frame(i++);
-      float fractions[16];
-      for (size_t j = 0; j < per_sample; ++j)
-        fractions[j] = static_cast<float>(static_cast<double>(j) * step_);
-      while (i + per_sample <= count) {
-        const auto k = static_cast<size_t>(at(i));
-        const float a = in[k - 1];
-        const float b = in[k];
-        for (size_t j = 0; j < per_sample; ++j) o[i + j] = a + (b - a) * fractions[j];
-        i += per_sample;
-      }
-    }
-    for (; i < count; ++i) frame(i);
-    position = at(count);
-  } else {
-    while (position < end) {
-      const auto k = static_cast<size_t>(position);
-      const auto frac = static_cast<float>(position - static_cast<double>(k));
-      const float a = k == 0 ? last_[0] : in[k - 1];
-      const float b = in[k];
-      o[count++] = a + (b - a) * frac;
+  auto value = [&](double p) {
+    const auto k = static_cast<size_t>(p);
+    const auto frac = static_cast<float>(p - static_cast<double>(k));
+    const float a = k == 0 ? last_[0] : in[k - 1];
+    const float b = in[k];
+    return a + (b - a) * frac;
+  };
+  const auto per_sample = static_cast<size_t>(1.0 / step_);
+  if (per_sample >= 2 && per_sample <= 16 && static_cast<double>(per_sample) * step_ == 1.0 &&
+      ExactSteps(end)) {
+    // Upsampling by a whole factor r, with sums that round nowhere: once the
+    // position lies on a whole input sample k past the first, the next r
+    // frames lie at the same fractions j / r between in[k - 1] and in[k],
+    // and r steps add exactly 1.  (end is a whole number of frames.)
+    while (position < end && (position < 1 || position != std::floor(position))) {
+      o[count++] = value(position);
       position += step_;
     }
+    float fractions[16];
+    for (size_t j = 0; j < per_sample; ++j)
+      fractions[j] = static_cast<float>(static_cast<double>(j) * step_);
+    for (; position < end; position += 1.0) {
+      const auto k = static_cast<size_t>(position);
+      const float a = in[k - 1];
+      const float b = in[k];
+      for (size_t j = 0; j < per_sample; ++j) o[count++] = a + (b - a) * fractions[j];
+    }
   }
+  for (; position < end; position += step_) o[count++] = value(position);
   position_ = position;
   out.resize(used + count);
 }
