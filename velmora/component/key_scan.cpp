@@ -82,10 +82,9 @@ double SumOfLog10(const double* arg, size_t count, Keep keep, size_t& kept) {
 }
 
 // The pipeline's noise level of these levels, approximately: (sum of the
-// levels counted - max(a1, a2)) / (bins - 1), the levels counted being all,
-// or with cut_minusamp those of 0 dB and more.
-double ApproximateNoise(const double* arg, size_t bins, const SpectrumSettings& s, double a1,
-                        double a2) {
+// levels counted - the largest level) / (bins - 1), the levels counted
+// being all, or with cut_minusamp those of 0 dB and more.
+double ApproximateNoise(const double* arg, size_t bins, const SpectrumSettings& s, double largest) {
   size_t counted = 0;
   double logs = 0;
   if (!s.cut_minusamp) {
@@ -104,7 +103,7 @@ double ApproximateNoise(const double* arg, size_t bins, const SpectrumSettings& 
   }
   const double sum = 20 * logs - static_cast<double>(counted) * s.noise_db;
   const double divisor = bins >= 2 ? static_cast<double>(bins - 1) : 1.0;
-  return (sum - std::max(a1, a2)) / divisor;
+  return (sum - largest) / divisor;
 }
 
 // A band's strongest bin as KeyTones finds it over the levels (the lowest
@@ -202,9 +201,7 @@ ScannedBuffer ScanBuffer(const uint8_t* bytes, size_t count, const SpectrumSetti
   }
   const double other = OtherMaximum(arg, bins, step, r.f1, r.f2, -1.0);
   r.other_level = other < 0 ? -std::numeric_limits<double>::infinity() : LevelOf(other, noise);
-  // The noise formula takes out the spectrum's largest level.
-  const double largest = LevelOf(LargestArgument(arg, bins), noise);
-  r.noise_level = ApproximateNoise(arg, bins, s, largest, largest);
+  r.noise_level = ApproximateNoise(arg, bins, s, LevelOf(LargestArgument(arg, bins), noise));
   const double floor = r.noise_level + settings.min_level_db;
   const double margin = kNoiseMargin * (1 + std::fabs(static_cast<double>(noise)));
   out.needs_exact = std::fabs(r.a1 - floor) <= margin || std::fabs(r.a2 - floor) <= margin;
