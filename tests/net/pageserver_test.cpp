@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -158,7 +159,7 @@ TEST(PageServerConcurrency, AStalledClientIsDroppedWithoutHoldingThePublisher) {
   const std::string payload(64 * 1024, 'x');
   constexpr size_t kEvents = 300;
   const size_t frame_size = std::string("event: frame\ndata: \n\n").size() + payload.size();
-  size_t received = 0;
+  std::atomic<size_t> received{0};
   std::thread read_all([&] {
     const auto deadline = std::chrono::steady_clock::now() + 30s;
     while (received < kEvents * frame_size && std::chrono::steady_clock::now() < deadline)
@@ -166,7 +167,12 @@ TEST(PageServerConcurrency, AStalledClientIsDroppedWithoutHoldingThePublisher) {
   });
   for (size_t i = 0; i < kEvents; ++i) {
     s.server.Publish("frame", payload);
-    std::this_thread::sleep_for(2ms);  // a reader needs a moment per 64 KiB
+    // A reader keeps pace, within half its queue: wait for it rather than
+    // for a fixed time, which a loaded machine may not give it.
+    const size_t behind = i + 1 > options.queue_limit / 2 ? i + 1 - options.queue_limit / 2 : 0;
+    const auto wait_end = std::chrono::steady_clock::now() + 10s;
+    while (received < behind * frame_size && std::chrono::steady_clock::now() < wait_end)
+      std::this_thread::sleep_for(1ms);
   }
   read_all.join();
   EXPECT_GE(received, kEvents * frame_size);  // the reader missed nothing
