@@ -19,7 +19,7 @@ TEST(ConnectTlsCommandConcurrency, VerifiedSessionClientCertificateAndRefusals) 
   const std::string port = std::to_string(server.port());
   RunResult r = RunVelmora(
       {"connect", "localhost", port, "--tls", "--verify", "--cafile", pki.CaFile(), "--cert",
-       pki.File("client.pem"), "--key", pki.File("client.key"), "--trace", "--timeout", "1000"},
+       pki.File("client.pem"), "--key", pki.File("client.key"), "--trace", "--timeout", "2000"},
       "hello tls\n");
   EXPECT_EQ(r.exit_code, 0) << r.err;
   EXPECT_EQ(r.out, "slt olleh\n");

@@ -36,7 +36,7 @@ TEST(ResolveCommand, NamesAddressesAndFailures) {
 TEST(ConnectCommandConcurrency, DirectConnectionSendsInputAndPrintsTheReply) {
   TcpServer echo(EchoHandler());
   RunResult r = RunVelmora(
-      {"connect", "127.0.0.1", std::to_string(echo.port()), "--timeout", "500", "--trace"},
+      {"connect", "127.0.0.1", std::to_string(echo.port()), "--timeout", "2000", "--trace"},
       "hello\nworld\n");
   EXPECT_EQ(r.exit_code, 0) << r.err;
   EXPECT_EQ(r.out, "hello\nworld\n");
@@ -76,7 +76,7 @@ TEST(ConnectCommandConcurrency, RefusedPortAndBadUsage) {
   // A property set from the command line takes effect: sends in pieces of 2.
   TcpServer echo(EchoHandler());
   r = RunVelmora({"connect", "127.0.0.1", std::to_string(echo.port()), "--set", "SendMaxChunk=2",
-                  "--timeout", "300", "--trace"},
+                  "--timeout", "2000", "--trace"},
                  "hello");
   EXPECT_EQ(r.exit_code, 0) << r.err;
   EXPECT_EQ(r.out, "hello");
@@ -108,14 +108,14 @@ TEST(ConnectCommandConcurrency, ThroughDanteAndTinyproxy) {
   DanteServer dante(dir, false);
   RunResult r =
       RunVelmora({"connect", "127.0.0.1", port, "--socks5",
-                  "127.0.0.1:" + std::to_string(dante.port()), "--timeout", "500", "--trace"},
+                  "127.0.0.1:" + std::to_string(dante.port()), "--timeout", "2000", "--trace"},
                  "via socks\n");
   EXPECT_EQ(r.exit_code, 0) << r.err;
   EXPECT_EQ(r.out, "via socks\n");
   EXPECT_NE(r.err.find("step: SOCKS5: Requested -> Replied"), std::string::npos) << r.err;
 
   r = RunVelmora({"connect", "127.0.0.1", port, "--socks4",
-                  "127.0.0.1:" + std::to_string(dante.port()), "--timeout", "500"},
+                  "127.0.0.1:" + std::to_string(dante.port()), "--timeout", "2000"},
                  "via socks4\n");
   EXPECT_EQ(r.exit_code, 0) << r.err;
   EXPECT_EQ(r.out, "via socks4\n");
@@ -129,7 +129,7 @@ TEST(ConnectCommandConcurrency, ThroughDanteAndTinyproxy) {
   TinyProxy proxy(dir, "user", "pass", {echo.port()});
   const std::string tunnel = "127.0.0.1:" + std::to_string(proxy.port());
   r = RunVelmora({"connect", "127.0.0.1", port, "--tunnel", tunnel, "--user", "user", "--pass",
-                  "pass", "--timeout", "500"},
+                  "pass", "--timeout", "2000"},
                  "via tunnel\n");
   EXPECT_EQ(r.exit_code, 0) << r.err;
   EXPECT_EQ(r.out, "via tunnel\n");

@@ -14,15 +14,15 @@ namespace {
 
 TEST(UdpCommandConcurrency, EachLineIsOneDatagramAndRepliesArePrinted) {
   UdpEchoServer echo;
-  RunResult r =
-      RunVelmora({"connect", "--udp", "--timeout", "500", "127.0.0.1", std::to_string(echo.port())},
-                 "hello\nworld\nno line end");
+  RunResult r = RunVelmora(
+      {"connect", "--udp", "--timeout", "2000", "127.0.0.1", std::to_string(echo.port())},
+      "hello\nworld\nno line end");
   EXPECT_EQ(r.exit_code, 0) << r.err;
   EXPECT_EQ(r.out, "hello\nworld\nno line end");
   EXPECT_EQ(echo.Echoed(), 3);
 
   UdpEchoServer echo6(true);
-  r = RunVelmora({"connect", "--udp", "--timeout", "500", "::1", std::to_string(echo6.port())},
+  r = RunVelmora({"connect", "--udp", "--timeout", "2000", "::1", std::to_string(echo6.port())},
                  "six\n");
   EXPECT_EQ(r.exit_code, 0) << r.err;
   EXPECT_EQ(r.out, "six\n");
@@ -36,7 +36,7 @@ TEST(DanteConcurrency, UdpConnectCommandThroughTheRelay) {
   UdpEchoServer echo;
   RunResult r =
       RunVelmora({"connect", "--udp", "--socks5", "127.0.0.1:" + std::to_string(dante.port()),
-                  "--timeout", "1000", "--trace", "127.0.0.1", std::to_string(echo.port())},
+                  "--timeout", "2000", "--trace", "127.0.0.1", std::to_string(echo.port())},
                  "through dante\n");
   EXPECT_EQ(r.exit_code, 0) << r.err << dante.Log();
   EXPECT_EQ(r.out, "through dante\n") << r.err << dante.Log();
@@ -46,7 +46,11 @@ TEST(DanteConcurrency, UdpConnectCommandThroughTheRelay) {
 TEST(UdpCommand, MulticastListenerInANamespace) {
   const std::string script = std::string(NetNamespaceSetup()) +
                              " && { \"$0\" connect --udp --listen 5000 --multicast 239.1.2.3 "
-                             "--timeout 1500 </dev/null & sleep 0.5; "
+                             "--timeout 4000 </dev/null & "
+                             // Send once the listener has bound port 5000 (hex 1388) and
+                             // joined the group (hex, low byte first).
+                             "i=0; until grep -q ':1388 ' /proc/net/udp && grep -q 030201EF "
+                             "/proc/net/igmp || [ $i -ge 100 ]; do sleep 0.1; i=$((i+1)); done; "
                              "printf 'to the group\\n' | \"$0\" connect --udp --timeout 100 "
                              "239.1.2.3 5000; wait; }";
   RunResult r = velmora::testing::Run({"unshare", "-n", "sh", "-c", script, VelmoraProgram()});

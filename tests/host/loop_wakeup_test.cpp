@@ -124,7 +124,9 @@ TEST(LoopWakeupConcurrency, AFiredTimerLeavesNothingReadableAndTheNextOneWakes) 
   app.ProcessMessages();
   const int fd = app.WakeupFd();
   TTimer t(nullptr);
-  t.set_Interval(30);
+  // Long enough that the check after ProcessMessages comes well before the
+  // next due time, also on a slow, loaded machine.
+  t.set_Interval(250);
   int fired = 0;
   t.OnTimer = [&](TObject*) { ++fired; };
   for (int tick = 1; tick <= 3; ++tick) {

@@ -1,5 +1,6 @@
 // The block socket against peers that send over time (server threads of the
 // test's own), and StopFlag set from another thread.
+#include <atomic>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -107,11 +108,13 @@ TEST(BlockSocketConcurrency, StopFlagFromAnotherThreadAbortsTheTransfer) {
   TTCPBlockSocket s;
   s.Connect("127.0.0.1", std::to_string(server.port()));
   ASSERT_EQ(s.LastError(), 0);
-  std::thread stopper([&s] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  // The flag is raised once data has arrived, in the middle of the stream.
+  std::atomic<int64_t> total{0};
+  std::thread stopper([&s, &total] {
+    while (total.load() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
     s.set_StopFlag(true);
   });
-  int64_t total = 0;
   auto start = Clock::now();
   while (Clock::now() - start < std::chrono::seconds(20)) {
     total += static_cast<int64_t>(s.RecvPacket(2000).size());
@@ -120,7 +123,7 @@ TEST(BlockSocketConcurrency, StopFlagFromAnotherThreadAbortsTheTransfer) {
   stopper.join();
   EXPECT_EQ(s.LastError(), 10053);
   EXPECT_EQ(s.LastErrorText(), "Software caused connection abort");
-  EXPECT_GT(total, 0);
+  EXPECT_GT(total.load(), 0);
   EXPECT_FALSE(s.StopFlag());  // whoever acts on the flag clears it
 }
 

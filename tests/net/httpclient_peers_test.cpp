@@ -137,7 +137,7 @@ TEST(HttpNginxConcurrency, OneConnectionCarriesEveryRequestWithProtocol11) {
   // three connections of one request each.
   // nginx logs a request after its response went out: wait for the last.
   std::vector<std::string> log;
-  for (int i = 0; i < 100 && log.size() < 6; ++i) {
+  for (int i = 0; i < 500 && log.size() < 6; ++i) {
     if (i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
     log = velmora::testing::SplitLines(nginx.server->AccessLog());
   }

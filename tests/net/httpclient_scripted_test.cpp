@@ -140,7 +140,7 @@ TEST(HttpScriptedConcurrency, FramingOfTheBody) {
     EXPECT_EQ(Doc(x.http), "just text\r\nand more");
   }
   {  // HEAD reads no body; "head" is sent as HEAD but reads one
-    Exchange upper("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n", "HEAD", 300);
+    Exchange upper("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n", "HEAD", 2000);
     EXPECT_TRUE(upper.ok);
     EXPECT_EQ(Doc(upper.http), "");
     Exchange lower("HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\nabc", "head");
@@ -336,17 +336,27 @@ TEST(HttpScriptedConcurrency, BodyOverTwoGibibytesArrivesWholeAndExact) {
 
 TEST(HttpScriptedConcurrency, AbortFromAnotherThreadEndsASlowDownload) {
   CannedReply slow{"HTTP/1.1 200 OK\r\nContent-Length: 1000000\r\n\r\n"};
-  slow.then = [](int fd, const std::atomic<bool>& stop) {
-    while (!stop.load() && SendAll(fd, "z"))
+  std::atomic<int> sent{0};
+  slow.then = [&sent](int fd, const std::atomic<bool>& stop) {
+    while (!stop.load() && SendAll(fd, "z")) {
+      ++sent;
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
   };
   CannedHttpServer server({slow});
   THTTPSend http;
-  std::thread aborter([&http] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    http.Abort();
+  std::atomic<bool> returned{false};
+  // Aborts once the body is flowing, and again until the call returns, so an
+  // abort never lands before the transfer it is meant for.
+  std::thread aborter([&] {
+    while (sent.load() < 20) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    while (!returned.load()) {
+      http.Abort();
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
   });
   const bool ok = http.HTTPMethod("GET", server.Url("/slow"));
+  returned = true;
   aborter.join();
   EXPECT_FALSE(ok);
   EXPECT_EQ(http.Sock().LastError(), 10053);

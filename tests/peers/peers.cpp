@@ -14,6 +14,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
+#include <mutex>
+#include <set>
 #include <sstream>
 #include <stdexcept>
 
@@ -32,18 +34,26 @@ std::string Tail(const std::string& text, size_t n) {
 }  // namespace
 
 int FreeLoopbackPort() {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  int port = 0;
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0)
-    port = ntohs(a.sin_port);
-  ::close(fd);
-  if (port == 0) throw std::runtime_error("no free loopback port");
-  return port;
+  // A port is handed out once per process: two servers of one test that
+  // ask one after the other must not both be given the same free port.
+  static std::mutex lock;
+  static std::set<int> given;
+  for (int attempt = 0; attempt < 50; ++attempt) {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    int port = 0;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0)
+      port = ntohs(a.sin_port);
+    ::close(fd);
+    if (port == 0) break;
+    std::lock_guard<std::mutex> hold(lock);
+    if (given.insert(port).second) return port;
+  }
+  throw std::runtime_error("no free loopback port");
 }
 
 int ConnectLoopback(int port) {

@@ -84,9 +84,11 @@ UdpEchoServer::UdpEchoServer(bool ipv6) : peer_(ipv6) {
       ssize_t n = ::recvfrom(peer_.fd(), buf.data(), buf.size(), 0,
                              reinterpret_cast<sockaddr*>(&from), &len);
       if (n < 0) continue;
+      // Counted before the reply leaves: a client that exits on its last
+      // reply must find it counted.
+      echoed_.fetch_add(1);
       ::sendto(peer_.fd(), buf.data(), static_cast<size_t>(n), 0,
                reinterpret_cast<sockaddr*>(&from), len);
-      echoed_.fetch_add(1);
     }
   });
 }
