@@ -11,7 +11,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <optional>
 #include <string>
 #include <thread>
 
@@ -131,21 +130,19 @@ TEST(ViewConcurrency, TwoBrowsersSeeADialledKeyWhileAStalledClientIsDropped) {
                        "--seconds", "150", "--set", "DTMF_duration_ms=1500"},
                       "", 180s);
   });
-  struct Join {
+  // Ends the view with Ctrl-C and waits for it: when the browsers are done,
+  // or when a failed check leaves the test early.
+  struct StopView {
     std::thread& t;
-    ~Join() {
-      if (t.joinable()) t.join();
-    }
-  } join{run};
-  struct Interrupt {
-    explicit Interrupt(int p) : port(p) {}
     int port;
-    ~Interrupt() {
+    void operator()() {
+      if (!t.joinable()) return;
       velmora::testing::Run(
           {"pkill", "-INT", "-f", "view --input loopback --port " + std::to_string(port) + " "});
+      t.join();
     }
-  };
-  std::optional<Interrupt> interrupt(std::in_place, view_port);
+    ~StopView() { (*this)(); }
+  } stop_view{run, view_port};
   ASSERT_TRUE(WaitForPort(view_port, 10s));
   const std::string url = "http://127.0.0.1:" + std::to_string(view_port) + "/";
 
@@ -233,8 +230,7 @@ TEST(ViewConcurrency, TwoBrowsersSeeADialledKeyWhileAStalledClientIsDropped) {
     }
     EXPECT_GT(columns_with_trace, w * 9 / 10) << "the trace does not cross the oscilloscope";
   }
-  interrupt.reset();
-  run.join();
+  stop_view();
   ::close(stalled);
   ASSERT_EQ(view.exit_code, 0) << view.err;
   // "view: F frames in S s, N event streams, D dropped, C closed by the browser"

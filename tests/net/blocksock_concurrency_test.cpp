@@ -110,8 +110,10 @@ TEST(BlockSocketConcurrency, StopFlagFromAnotherThreadAbortsTheTransfer) {
   ASSERT_EQ(s.LastError(), 0);
   // The flag is raised once data has arrived, in the middle of the stream.
   std::atomic<int64_t> total{0};
-  std::thread stopper([&s, &total] {
-    while (total.load() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  std::atomic<bool> done{false};
+  std::thread stopper([&] {
+    while (total.load() == 0 && !done.load())
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     s.set_StopFlag(true);
   });
@@ -120,6 +122,7 @@ TEST(BlockSocketConcurrency, StopFlagFromAnotherThreadAbortsTheTransfer) {
     total += static_cast<int64_t>(s.RecvPacket(2000).size());
     if (s.LastError() != 0) break;
   }
+  done = true;
   stopper.join();
   EXPECT_EQ(s.LastError(), 10053);
   EXPECT_EQ(s.LastErrorText(), "Software caused connection abort");

@@ -349,7 +349,8 @@ TEST(HttpScriptedConcurrency, AbortFromAnotherThreadEndsASlowDownload) {
   // Aborts once the body is flowing, and again until the call returns, so an
   // abort never lands before the transfer it is meant for.
   std::thread aborter([&] {
-    while (sent.load() < 20) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    while (sent.load() < 20 && !returned.load())
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
     while (!returned.load()) {
       http.Abort();
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
